@@ -184,7 +184,7 @@ int RunServe(const std::vector<std::string>& aArgs) {
 
   httplib::Server server;
   // GET handlers answer HEAD as well (headers only).
-  server.Get(R"(/.*)", [&](const httplib::Request& aRequest, httplib::Response& aResponse) {
+  auto handle = [&](const httplib::Request& aRequest, httplib::Response& aResponse) {
     const TRequestFaults requestFaults = faultTable.Take(aRequest.path, aRequest.method == "HEAD");
     if (!requestFaults.Text.empty())
       aResponse.set_header("X-Quorvane-Fault", requestFaults.Text);
@@ -276,15 +276,30 @@ int RunServe(const std::vector<std::string>& aArgs) {
           *sent += static_cast<long long>(got);
           return aSink.write(buffer.data(), got);
         });
-  });
-  server.set_logger([&](const httplib::Request& aRequest, const httplib::Response& aResponse) {
-    std::string line = aRequest.method + " " + aRequest.path + " " + std::to_string(aResponse.status) + " " +
-                       (aResponse.has_header("Content-Length") ? aResponse.get_header_value("Content-Length") : "-");
+  };
+  // The line is written before the response goes out, so that a client's next request
+  // is always logged after this one. Requests the library answers without the handler
+  // (bad requests, other methods) are logged by the logger, on the same thread.
+  static thread_local bool tLogged = false;
+  auto logLine = [&](const httplib::Request& aRequest, const httplib::Response& aResponse) {
+    const std::size_t length = aResponse.content_provider_ ? aResponse.content_length_ : aResponse.body.size();
+    std::string line = aRequest.method + " " + aRequest.path + " " +
+                       std::to_string(aResponse.status < 0 ? 200 : aResponse.status) + " " + std::to_string(length);
     if (aRequest.has_header("Range"))
       line += " range=" + aRequest.get_header_value("Range");
     if (aResponse.has_header("X-Quorvane-Fault"))
       line += " fault=" + aResponse.get_header_value("X-Quorvane-Fault");
     requestLog.Write(line);
+  };
+  server.Get(R"(/.*)", [&](const httplib::Request& aRequest, httplib::Response& aResponse) {
+    handle(aRequest, aResponse);
+    logLine(aRequest, aResponse);
+    tLogged = true;
+  });
+  server.set_logger([&](const httplib::Request& aRequest, const httplib::Response& aResponse) {
+    if (!tLogged)
+      logLine(aRequest, aResponse);
+    tLogged = false;
   });
 
   // SIGINT and SIGTERM stop the server from a thread of their own (stop() is not safe in
