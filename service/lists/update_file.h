@@ -18,6 +18,8 @@
 
 namespace Update::Service {
 
+class TZlibHandler;
+
 enum TUpdateFileStatus : std::uint8_t {
   fsNA = 0,
   fsCheck_NeedsUpdate = 1,
@@ -69,6 +71,14 @@ class TUpdateFileList {
   // The number of entries with that status, or with a status in the set.
   int GetCount(TUpdateFileStatus aStatus) const;
   int GetCount(std::initializer_list<TUpdateFileStatus> aStatuses) const;
+
+  // Unpacks the downloaded packages: every entry that is fsDownload_Complete or
+  // fsInstall_Active and whose local file differs from its temporary file is unpacked with
+  // aHandler into the temporary file's folder and moved to its local file; the entry
+  // becomes fsInstall_Complete, fsInstall_Error (the move failed) or
+  // fsInstall_ErrorUncompress (with a log line). The package is deleted in every case.
+  // True when every unpack succeeded.
+  bool UnCompress(TZlibHandler& aHandler);
 
   // Held by whoever replaces the contents while others may read them.
   std::mutex& Monitor() const { return fMonitor; }
