@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <istream>
 #include <sstream>
 
@@ -101,6 +102,26 @@ std::string MakePathRelative(const std::string& aBase, const std::string& aPath)
     return aPath;
   }
   return relative;
+}
+
+// The XML library reads UTF-8, UTF-16, UTF-32 and Latin-1; structure files written on the
+// Windows side may declare the Windows-1252 code page, which is turned into UTF-8 first so
+// that names with umlauts match the installed files.
+pugi::xml_parse_result ParseStructure(pugi::xml_document& aDocument, std::string aBytes) {
+  const std::string_view head = std::string_view(aBytes).substr(0, aBytes.find("?>"));
+  if (head.rfind("<?xml", 0) == 0) {
+    const auto encoding = head.find("encoding=");
+    if (encoding != std::string_view::npos && encoding + 10 < head.size()) {
+      const char quote = head[encoding + 9];
+      const auto end = head.find(quote, encoding + 10);
+      const std::string_view name = head.substr(encoding + 10, end == std::string_view::npos ? 0 : end - encoding - 10);
+      if (Platform::Text::SameAsciiNoCase(name, "windows-1252") || Platform::Text::SameAsciiNoCase(name, "cp1252")) {
+        const std::string text = Platform::Text::Cp1252ToUtf8(aBytes);
+        return aDocument.load_buffer(text.data(), text.size(), pugi::parse_default, pugi::encoding_utf8);
+      }
+    }
+  }
+  return aDocument.load_buffer(aBytes.data(), aBytes.size(), pugi::parse_default, pugi::encoding_auto);
 }
 
 // Property tables. Every accessor casts the item back to the class the table belongs to.
@@ -670,14 +691,19 @@ bool TMainStructCollection::LoadFromFile(const std::string& aFileName) {
   if (!std::filesystem::is_regular_file(aFileName, error)) {
     return false;
   }
+  std::ifstream in(aFileName, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
   FXmlDoc = std::make_unique<pugi::xml_document>();
-  return LoadFromParsed(FXmlDoc->load_file(aFileName.c_str()), aFileName);
+  return LoadFromParsed(ParseStructure(*FXmlDoc, bytes.str()), aFileName);
 }
 
 bool TMainStructCollection::LoadFromStream(std::istream& aStream) {
   Clear();
+  std::ostringstream bytes;
+  bytes << aStream.rdbuf();
   FXmlDoc = std::make_unique<pugi::xml_document>();
-  return LoadFromParsed(FXmlDoc->load(aStream), "(stream)");
+  return LoadFromParsed(ParseStructure(*FXmlDoc, bytes.str()), "(stream)");
 }
 
 std::string TMainStructCollection::SaveToString() {

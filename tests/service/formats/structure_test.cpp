@@ -155,6 +155,29 @@ TEST_F(StructureTest, ShuffledMixedCaseXmlLoadsTheSameTree) {
   EXPECT_EQ(help.Dir()->Items().Items(0).FileInfo()->FCrc, kNoCrc);
 }
 
+TEST_F(StructureTest, EightBitCodePagesAreReadAsDeclared) {
+  // "Größe.txt" in Windows-1252 and in Latin-1 (the same bytes here), and "€" (0x80),
+  // which only Windows-1252 has.
+  for (const char* encoding : {"windows-1252", "Windows-1252", "ISO-8859-1"}) {
+    const std::string xml =
+        std::string("<?xml version=\"1.0\" encoding=\"") + encoding +
+        "\"?><STRUCT><STRUCTUREITEM><Name>R</Name><Dir><Items><STRUCTITEM><Name>Gr\xF6\xDF"
+        "e.txt</Name>"
+        "<FileInfo><PName>\x80.z</PName></FileInfo></STRUCTITEM></Items></Dir></STRUCTUREITEM></STRUCT>";
+    const auto structure = Load(xml);
+    const TStructItem& file = structure->GetItem(0).Dir()->Items().Items(0);
+    EXPECT_EQ(file.FName, "Gr\u00F6\u00DFe.txt") << encoding;
+    if (std::string(encoding) != "ISO-8859-1") {
+      EXPECT_EQ(file.FileInfo()->FPackedName, "\u20AC.z") << encoding;
+    }
+  }
+  // Without a declaration the text is UTF-8.
+  EXPECT_EQ(Load("<STRUCT><STRUCTUREITEM><Name>\u00C4</Name><Dir><Sync>True</Sync></Dir></STRUCTUREITEM></STRUCT>")
+                ->GetItem(0)
+                .FName,
+            "\u00C4");
+}
+
 TEST_F(StructureTest, WrittenFormIsAlphabeticalWithAllDescriptionsAndRoundTrips) {
   TMainStructCollection structure;
   TMainStructItem& root = structure.AddMain();
