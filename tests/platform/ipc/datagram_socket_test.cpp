@@ -108,8 +108,10 @@ TEST_F(DatagramSocketTest, OneOwnerPerNameAndTheFileGoesWithTheOwner) {
   ASSERT_TRUE(first);
   EXPECT_FALSE(TDatagramServerSocket::Bind(path, false, error));
   EXPECT_EQ(error.Code, EADDRINUSE);
+  EXPECT_TRUE(fs::exists(path + ".lock"));
   first.reset();
   EXPECT_FALSE(fs::exists(fs::symlink_status(path)));
+  EXPECT_FALSE(fs::exists(path + ".lock"));
   EXPECT_TRUE(TDatagramServerSocket::Bind(path, false, error));
 }
 
