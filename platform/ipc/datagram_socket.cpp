@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/paths/paths.h"
+
 namespace Platform::Ipc {
 
 namespace {
@@ -101,19 +103,8 @@ int LockName(const std::string& aLockPath, bool aAnyAccount, TSocketError& aErro
 
 }  // namespace
 
-std::string RunDir() {
-  std::string prefix;
-  if (const char* root = std::getenv("QUORVANE_ROOT"); root != nullptr) {
-    prefix = root;
-  }
-  while (!prefix.empty() && prefix.back() == '/') {
-    prefix.pop_back();
-  }
-  return prefix + "/run/";
-}
-
 std::string MailslotDir() {
-  return RunDir() + "quorvane/mailslot/";
+  return Platform::Paths::RunDir() + "quorvane/mailslot/";
 }
 
 bool MailslotSocketPath(std::string_view aName, std::string& aPath, TSocketError& aError) {

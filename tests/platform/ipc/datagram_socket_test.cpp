@@ -47,11 +47,11 @@ class DatagramSocketTest : public ::testing::Test {
 };
 
 TEST_F(DatagramSocketTest, MailslotNamesMapBelowTheRunFolder) {
-  EXPECT_EQ(RunDir(), fRoot + "/run/");
+  EXPECT_EQ(MailslotDir(), fRoot + "/run/quorvane/mailslot/");
   EXPECT_EQ(PathOf("quorvane\\UpdateService\\Main"), fRoot + "/run/quorvane/mailslot/quorvane/UpdateService/Main");
   EXPECT_EQ(PathOf("quorvane/UpdateClient/Main"), fRoot + "/run/quorvane/mailslot/quorvane/UpdateClient/Main");
   ::setenv("QUORVANE_ROOT", "", 1);
-  EXPECT_EQ(RunDir(), "/run/");
+  EXPECT_EQ(MailslotDir(), "/run/quorvane/mailslot/");
 }
 
 TEST_F(DatagramSocketTest, InvalidNamesAndOverlongPathsAreRefused) {
