@@ -74,9 +74,10 @@ bool MakeParentFolders(const std::string& aPath, TSocketError& aError) {
 // Opens and locks the lock file of a name; -1 and aError when that fails. An owner removes
 // the lock file when it ends, so a lock taken on a file that was removed meanwhile is
 // worthless: then the file is opened again.
-int LockName(const std::string& aLockPath, bool aAnyAccount, TSocketError& aError) {
+int LockName(const std::string& aLockPath, TSocketError& aError) {
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const int fd = ::open(aLockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // Read-only is enough for flock, so a lock file another account left behind still works.
+    const int fd = ::open(aLockPath.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
       Fail(aError, errno, "open " + aLockPath);
       return -1;
@@ -91,8 +92,6 @@ int LockName(const std::string& aLockPath, bool aAnyAccount, TSocketError& aErro
     }, current{};
     if (::fstat(fd, &locked) == 0 && ::stat(aLockPath.c_str(), &current) == 0 && locked.st_dev == current.st_dev &&
         locked.st_ino == current.st_ino) {
-      // Another account's server may take the name over once we are gone.
-      ::fchmod(fd, aAnyAccount ? 0666 : 0644);
       return fd;
     }
     ::close(fd);
@@ -199,7 +198,7 @@ std::unique_ptr<TDatagramServerSocket> TDatagramServerSocket::Bind(const std::st
     return nullptr;
   }
   const std::string lockPath = aPath + ".lock";
-  const int lockFd = LockName(lockPath, aAnyAccount, aError);
+  const int lockFd = LockName(lockPath, aError);
   if (lockFd < 0) {
     return nullptr;
   }
