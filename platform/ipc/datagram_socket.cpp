@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/paths/paths.h"
+
 namespace Platform::Ipc {
 
 namespace {
@@ -69,21 +71,39 @@ bool MakeParentFolders(const std::string& aPath, TSocketError& aError) {
   return true;
 }
 
-}  // namespace
-
-std::string RunDir() {
-  std::string prefix;
-  if (const char* root = std::getenv("QUORVANE_ROOT"); root != nullptr) {
-    prefix = root;
+// Opens and locks the lock file of a name; -1 and aError when that fails. An owner removes
+// the lock file when it ends, so a lock taken on a file that was removed meanwhile is
+// worthless: then the file is opened again.
+int LockName(const std::string& aLockPath, TSocketError& aError) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    // Read-only is enough for flock, so a lock file another account left behind still works.
+    const int fd = ::open(aLockPath.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      Fail(aError, errno, "open " + aLockPath);
+      return -1;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int code = errno == EWOULDBLOCK ? EADDRINUSE : errno;
+      ::close(fd);
+      Fail(aError, code);
+      return -1;
+    }
+    struct stat locked {
+    }, current{};
+    if (::fstat(fd, &locked) == 0 && ::stat(aLockPath.c_str(), &current) == 0 && locked.st_dev == current.st_dev &&
+        locked.st_ino == current.st_ino) {
+      return fd;
+    }
+    ::close(fd);
   }
-  while (!prefix.empty() && prefix.back() == '/') {
-    prefix.pop_back();
-  }
-  return prefix + "/run/";
+  Fail(aError, EADDRINUSE, "lock file keeps changing: " + aLockPath);
+  return -1;
 }
 
+}  // namespace
+
 std::string MailslotDir() {
-  return RunDir() + "quorvane/mailslot/";
+  return Platform::Paths::RunDir() + "quorvane/mailslot/";
 }
 
 bool MailslotSocketPath(std::string_view aName, std::string& aPath, TSocketError& aError) {
@@ -178,46 +198,40 @@ std::unique_ptr<TDatagramServerSocket> TDatagramServerSocket::Bind(const std::st
     return nullptr;
   }
   const std::string lockPath = aPath + ".lock";
-  const int lockFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  const int lockFd = LockName(lockPath, aError);
   if (lockFd < 0) {
-    Fail(aError, errno, "open " + lockPath);
     return nullptr;
   }
-  // Servers of other accounts must be able to take the lock after we are gone.
-  ::fchmod(lockFd, aAnyAccount ? 0666 : 0644);
-  if (::flock(lockFd, LOCK_EX | LOCK_NB) != 0) {
-    const int code = errno == EWOULDBLOCK ? EADDRINUSE : errno;
+  const auto giveUp = [&](int aCode, std::string aDetail, int aSocketFd) {
+    Fail(aError, aCode, std::move(aDetail));
+    if (aSocketFd >= 0) {
+      ::close(aSocketFd);
+      ::unlink(aPath.c_str());
+    }
+    ::unlink(lockPath.c_str());
     ::close(lockFd);
-    Fail(aError, code);
     return nullptr;
-  }
+  };
   // We own the name: whatever socket file is there was left by a previous owner.
   if (::unlink(aPath.c_str()) != 0 && errno != ENOENT) {
-    Fail(aError, errno, "unlink " + aPath);
-    ::close(lockFd);
-    return nullptr;
+    return giveUp(errno, "unlink " + aPath, -1);
   }
   const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd < 0) {
-    Fail(aError, errno);
-    ::close(lockFd);
-    return nullptr;
+    return giveUp(errno, {}, -1);
   }
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
       ::chmod(aPath.c_str(), aAnyAccount ? 0666 : 0600) != 0) {
-    Fail(aError, errno);
-    ::close(fd);
-    ::unlink(aPath.c_str());
-    ::close(lockFd);
-    return nullptr;
+    return giveUp(errno, {}, fd);
   }
   return std::unique_ptr<TDatagramServerSocket>(new TDatagramServerSocket(fd, lockFd, aPath));
 }
 
 TDatagramServerSocket::~TDatagramServerSocket() {
   ::close(fFd);
-  // Still holding the lock, so we never remove a successor's socket.
+  // Both files go while we still hold the lock, so we never remove a successor's files.
   ::unlink(fPath.c_str());
+  ::unlink((fPath + ".lock").c_str());
   ::close(fLockFd);
 }
 

@@ -33,9 +33,7 @@ struct TSocketError {
   std::string Detail;
 };
 
-// <prefix>/run/ with a trailing "/", <prefix> from QUORVANE_ROOT (unset or empty: "/").
-std::string RunDir();
-// <RunDir>quorvane/mailslot/
+// <prefix>/run/quorvane/mailslot/ (the run folder of platform/paths).
 std::string MailslotDir();
 
 // The socket path of a mailslot name. "\" and "/" both separate the name's parts; an

@@ -267,6 +267,26 @@ TEST_F(IPCNodeTest, TypedSendsGoToTheDefaultRecipientWithTheirPayloads) {
   }
 }
 
+TEST_F(IPCNodeTest, BurstSentBeforeTheOwnerTakesArrivesInOneBatchInOrder) {
+  TUpdateIPCNode service(kService, true);
+  TUpdateIPCNode client(kClient, false);
+  client.SetDefaultRecipient(kService);
+  constexpr std::uint32_t kCount = 1000;
+  for (std::uint32_t i = 0; i < kCount; ++i) {
+    ASSERT_TRUE(i % 2 == 0 ? client.Send(T::Query_Progress) : client.Send(T::Set_UpdateChannel, std::to_string(i)));
+  }
+  std::this_thread::sleep_for(200ms);  // slack for the reader, which drains while we send
+  std::vector<TIPCMessage> batch;
+  ASSERT_TRUE(service.GetMessages(batch));
+  ASSERT_EQ(batch.size(), kCount);
+  for (std::uint32_t i = 0; i < kCount; ++i) {
+    ASSERT_EQ(batch[i].ID, i + 1);
+    if (i % 2 == 1) {
+      ASSERT_EQ(DecodeTextPayload(batch[i].Data), std::to_string(i));
+    }
+  }
+}
+
 TEST_F(IPCNodeTest, LatchBlocksPlainSendsUntilTheDefaultRecipientIsAssigned) {
   TUpdateIPCNode client(kClient, false);
   int sendErrors = 0;

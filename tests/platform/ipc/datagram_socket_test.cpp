@@ -47,11 +47,11 @@ class DatagramSocketTest : public ::testing::Test {
 };
 
 TEST_F(DatagramSocketTest, MailslotNamesMapBelowTheRunFolder) {
-  EXPECT_EQ(RunDir(), fRoot + "/run/");
+  EXPECT_EQ(MailslotDir(), fRoot + "/run/quorvane/mailslot/");
   EXPECT_EQ(PathOf("quorvane\\UpdateService\\Main"), fRoot + "/run/quorvane/mailslot/quorvane/UpdateService/Main");
   EXPECT_EQ(PathOf("quorvane/UpdateClient/Main"), fRoot + "/run/quorvane/mailslot/quorvane/UpdateClient/Main");
   ::setenv("QUORVANE_ROOT", "", 1);
-  EXPECT_EQ(RunDir(), "/run/");
+  EXPECT_EQ(MailslotDir(), "/run/quorvane/mailslot/");
 }
 
 TEST_F(DatagramSocketTest, InvalidNamesAndOverlongPathsAreRefused) {
@@ -108,8 +108,10 @@ TEST_F(DatagramSocketTest, OneOwnerPerNameAndTheFileGoesWithTheOwner) {
   ASSERT_TRUE(first);
   EXPECT_FALSE(TDatagramServerSocket::Bind(path, false, error));
   EXPECT_EQ(error.Code, EADDRINUSE);
+  EXPECT_TRUE(fs::exists(path + ".lock"));
   first.reset();
   EXPECT_FALSE(fs::exists(fs::symlink_status(path)));
+  EXPECT_FALSE(fs::exists(path + ".lock"));
   EXPECT_TRUE(TDatagramServerSocket::Bind(path, false, error));
 }
 
