@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstring>
 #include <map>
 #include <vector>
@@ -136,6 +137,8 @@ class TRtfReader {
       FinishFontEntry(false);
     if (fStack.empty())
       return false;
+    if (fStack.size() == 1)
+      FinishParagraph(true);  // the document's last paragraph keeps its own formatting
     const Destination inner = fState.Dest;
     fState = fStack.back();
     fStack.pop_back();
@@ -362,7 +365,7 @@ class TRtfReader {
     return std::find(std::begin(kKnown), std::end(kKnown), aWord) != std::end(kKnown);
   }
 
-  static Micro Twips(int aValue) { return static_cast<Micro>(aValue) * kMicroPerInch / 1440; }
+  static Micro Twips(int aValue) { return std::llround(static_cast<double>(aValue) * kMicroPerInch / 1440.0); }
 
   static int HexValue(char c) {
     if (c >= '0' && c <= '9')
