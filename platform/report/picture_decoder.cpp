@@ -1,6 +1,7 @@
 #include "platform/report/picture_decoder.h"
 
 #include <cairo.h>
+#include <dlfcn.h>
 #include <emf2svg.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <librsvg/rsvg.h>
@@ -78,7 +79,23 @@ cairo_status_t AppendToVector(void* aClosure, const unsigned char* aData, unsign
   return CAIRO_STATUS_SUCCESS;
 }
 
+// libemf2svg is opened privately (RTLD_LOCAL) instead of being linked: its libuemf
+// exports functions named like libwmf's own (wmf_free, ...), and once in the global
+// symbol scope they would be called by the WMF loader of gdk-pixbuf and crash it.
+using TEmf2Svg = int (*)(char*, size_t, char**, size_t*, generatorOptions*);
+
+TEmf2Svg Emf2SvgFunction() {
+  static const TEmf2Svg function = [] {
+    void* library = dlopen(QV_EMF2SVG_SONAME, RTLD_NOW | RTLD_LOCAL);
+    return library ? reinterpret_cast<TEmf2Svg>(dlsym(library, "emf2svg")) : nullptr;
+  }();
+  return function;
+}
+
 std::optional<DecodedPicture> DecodeEmf(const Picture& aPicture) {
+  const TEmf2Svg emf2svgFunction = Emf2SvgFunction();
+  if (!emf2svgFunction)
+    return std::nullopt;
   generatorOptions options{};
   options.nameSpace = const_cast<char*>("svg");
   options.svgDelimiter = true;
@@ -86,7 +103,7 @@ std::optional<DecodedPicture> DecodeEmf(const Picture& aPicture) {
   char* svg = nullptr;
   size_t svgLength = 0;
   std::vector<char> contents(aPicture.Bytes.begin(), aPicture.Bytes.end());
-  const int status = emf2svg(contents.data(), contents.size(), &svg, &svgLength, &options);
+  const int status = emf2svgFunction(contents.data(), contents.size(), &svg, &svgLength, &options);
   if (!status || !svg) {
     std::free(svg);
     return std::nullopt;
