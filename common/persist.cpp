@@ -106,7 +106,29 @@ struct TIntegerTarget {
 constexpr TIntegerTarget kIntegerTarget{-2147483648.0, 2147483647.0, "TPersist.ToIntegerDirect", "Integer"};
 constexpr TIntegerTarget kInt64Target{-9223372036854775808.0, 9223372036854775807.0, "TPersist.ToInt64Direct", "Int64"};
 
-const bool kGuidInterceptorRegistered = [] {
+void ZeroOf(const TPersistTypeInfo& aType, void* aValue);
+
+// The zero value of a record: every described field at its zero value (default member
+// initialisers do not count: a record loaded from JSON starts from zero).
+void ZeroRecord(const TPersistTypeInfo& aType, void* aRecord) {
+  for (const TPersistMember* member : aType.AllMembers(false)) {
+    if (!member->IsProperty) {
+      ZeroOf(member->Type(), member->Field(aRecord));
+    }
+  }
+}
+
+// The value a field gets when its node cannot be converted ("empty"). Class instances
+// keep their identity.
+void ZeroOf(const TPersistTypeInfo& aType, void* aValue) {
+  if (aType.Kind == TPersistTypeKind::ptkRecord) {
+    ZeroRecord(aType, aValue);
+  } else if (!aType.IsClassTyped()) {
+    aType.Zero(aValue);
+  }
+}
+
+[[maybe_unused]] const bool kGuidInterceptorRegistered = [] {
   TPersist::Register_Global_RecordInterceptor<Platform::TGUID, TGuidInterceptor>();
   return true;
 }();
@@ -1231,10 +1253,7 @@ bool TPersist::ToArray(const TPersistTypeInfo& aType, const TPersistValue* aSour
   for (std::size_t i = 0; i < count; ++i) {
     void* target = aType.AtMut(aTarget, i);
     if (i >= array->Count() || !ToValueAt(element, array->Get_Value(i), target, aFieldOrProperty, "TPersist.ToValue")) {
-      if (element.Kind == TPersistTypeKind::ptkRecord) {
-        ToRecord(element, nullptr, target);  // zero the record member-wise
-      }
-      element.Zero(target);
+      ZeroOf(element, target);
     }
   }
   return true;
@@ -1244,25 +1263,6 @@ bool TPersist::ToDynamicArray(const TPersistTypeInfo& aType, const TPersistValue
                               const TPersistMember* aFieldOrProperty) {
   return aType.DynamicArray && ToArray(aType, aSource, aTarget, aFieldOrProperty);
 }
-
-namespace {
-// The zero value of a record: every described field at its zero value (default member
-// initialisers do not count: a record loaded from JSON starts from zero).
-void ZeroRecord(const TPersistTypeInfo& aType, void* aRecord) {
-  for (const TPersistMember* member : aType.AllMembers(false)) {
-    if (member->IsProperty) {
-      continue;
-    }
-    const TPersistTypeInfo& type = member->Type();
-    void* field = member->Field(aRecord);
-    if (type.Kind == TPersistTypeKind::ptkRecord) {
-      ZeroRecord(type, field);
-    } else {
-      type.Zero(field);
-    }
-  }
-}
-}  // namespace
 
 bool TPersist::ToRecord(const TPersistTypeInfo& aType, const TPersistValue* aSource, void* aTarget,
                         const TPersistMember* aFieldOrProperty) {
@@ -1294,11 +1294,7 @@ bool TPersist::ToRecord(const TPersistTypeInfo& aType, const TPersistValue* aSou
       }
       void* field = member->Field(aTarget);
       if (!ToValueAt(type, node, field, member, "TPersist.ToValue")) {
-        if (type.Kind == TPersistTypeKind::ptkRecord) {
-          ZeroRecord(type, field);
-        } else if (!type.IsClassTyped()) {
-          type.Zero(field);
-        }
+        ZeroOf(type, field);
       }
     } catch (const EConvertError& error) {
       throw EConvertError(aType.QualifiedName + "." + key + ": " + error.what());
@@ -1585,11 +1581,7 @@ void TPersist::Load_InstanceValues(const TPersistValue_Object& aSource, void* aI
       }
       void* field = member->Field(aInstance);
       if (!ToValueAt(type, node, field, member, "TPersist.ToValue")) {
-        if (type.Kind == TPersistTypeKind::ptkRecord) {
-          ZeroRecord(type, field);
-        } else {
-          type.Zero(field);
-        }
+        ZeroOf(type, field);
       }
     } catch (const EConvertError& error) {
       throw EConvertError(aType.QualifiedName + "." + key + ": " + error.what());

@@ -564,6 +564,11 @@ std::string TPersist_Abstract::LoadStringFromFile(const std::filesystem::path& a
     }
     return Platform::Text::Utf16LeBytesToUtf8(body).value_or(std::string());
   }
+  // Without a mark: our own files are UTF-8 (and ASCII is both); only text that is not
+  // valid UTF-8 is taken as Windows-1252, so a round trip never garbles non-ASCII text.
+  if (Platform::Text::IsValidUtf8(*bytes)) {
+    return std::move(*bytes);
+  }
   return Platform::Text::Cp1252ToUtf8(*bytes);
 }
 

@@ -20,7 +20,8 @@
 //
 // Encodings: written text is UTF-8 without byte-order mark. Read from a file
 // (LoadStringFromFile), a byte-order mark selects UTF-8, UTF-16LE or UTF-16BE; without
-// one the bytes are Windows-1252 (the fixed 8-bit code page of the Windows side). Read
+// one, bytes that are valid UTF-8 are taken as such (what we write ourselves), any other
+// bytes as Windows-1252 (the fixed 8-bit code page of the Windows side). Read
 // from a stream by the Persist/Object loaders, the bytes must be UTF-8 (a leading UTF-8
 // byte-order mark is skipped); invalid UTF-8 reads as empty text, which does not parse.
 //
@@ -69,7 +70,8 @@ class TPersist_Abstract {
   static std::unique_ptr<TPersist> MakePersist();
 
   // The whole file as UTF-8 text; empty text when the file does not exist. A byte-order
-  // mark selects the encoding, otherwise the bytes are decoded as Windows-1252.
+  // mark selects the encoding; without one, valid UTF-8 is kept and anything else is
+  // decoded as Windows-1252.
   static std::string LoadStringFromFile(const std::filesystem::path& aFile);
   // Creates missing folders, then replaces the file (through a temporary file and a
   // rename, so readers never see half a file) with aString as UTF-8 without BOM.

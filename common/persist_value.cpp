@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 
 namespace Update::Common {
@@ -25,6 +26,10 @@ std::vector<TResult*> Cast(const std::vector<TFrom*>& aValues) {
     result.push_back(static_cast<TResult*>(value));
   }
   return result;
+}
+
+std::vector<std::uint8_t> ReadBytes(std::istream& aStream) {
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(aStream), std::istreambuf_iterator<char>());
 }
 
 }  // namespace
@@ -260,6 +265,9 @@ TPersistValue_Binary* TPersistValue_Object::Add_Binary(std::string aKey, std::ve
   return static_cast<TPersistValue_Binary*>(
       Add_PersistValue(std::move(aKey), std::make_unique<TPersistValue_Binary>(std::move(aBytes), ParentPersist())));
 }
+TPersistValue_Binary* TPersistValue_Object::Add_Binary(std::string aKey, std::istream& aStream) {
+  return Add_Binary(std::move(aKey), ReadBytes(aStream));
+}
 TPersistValue_Binary* TPersistValue_Object::Add_BinaryFromBase64(std::string aKey, std::string_view aBase64) {
   auto bytes = Base64Decode(aBase64);
   return bytes ? Add_Binary(std::move(aKey), std::move(*bytes)) : nullptr;
@@ -429,6 +437,9 @@ TPersistValue_Null* TPersistValue_Array::Add_Null() {
 TPersistValue_Binary* TPersistValue_Array::Add_Binary(std::vector<std::uint8_t> aBytes) {
   return static_cast<TPersistValue_Binary*>(
       Add_PersistValue(std::make_unique<TPersistValue_Binary>(std::move(aBytes), ParentPersist())));
+}
+TPersistValue_Binary* TPersistValue_Array::Add_Binary(std::istream& aStream) {
+  return Add_Binary(ReadBytes(aStream));
 }
 TPersistValue_Binary* TPersistValue_Array::Add_BinaryFromBase64(std::string_view aBase64) {
   auto bytes = Base64Decode(aBase64);

@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <istream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -163,6 +164,8 @@ class TPersistValue_Object final : public TPersistValue {
   TPersistValue_Boolean* Add_Boolean(std::string aKey, bool aValue);
   TPersistValue_Null* Add_Null(std::string aKey);
   TPersistValue_Binary* Add_Binary(std::string aKey, std::vector<std::uint8_t> aBytes);
+  // All remaining bytes of the stream.
+  TPersistValue_Binary* Add_Binary(std::string aKey, std::istream& aStream);
   // From a base64 text; nothing is added (nullptr) when the text is no valid base64.
   TPersistValue_Binary* Add_BinaryFromBase64(std::string aKey, std::string_view aBase64);
 
@@ -225,6 +228,7 @@ class TPersistValue_Array final : public TPersistValue {
   TPersistValue_Boolean* Add_Boolean(bool aValue);
   TPersistValue_Null* Add_Null();
   TPersistValue_Binary* Add_Binary(std::vector<std::uint8_t> aBytes);
+  TPersistValue_Binary* Add_Binary(std::istream& aStream);
   TPersistValue_Binary* Add_BinaryFromBase64(std::string_view aBase64);
 
   // nullptr for an index out of range or another kind.

@@ -231,6 +231,7 @@ TEST(PersistJsonFileTest, LoadStringFromFileHonoursByteOrderMarks) {
       {std::string("\xFF\xFE\xE4\x00x\x00", 6), "\xC3\xA4x"},
       {std::string("\xFE\xFF\x00\xE4\x00x", 6), "\xC3\xA4x"},
       {"\xE4\x80x", "\xC3\xA4\xE2\x82\xACx"},  // Windows-1252 without a mark
+      {"\xC3\xA4x", "\xC3\xA4x"},              // valid UTF-8 without a mark stays UTF-8
       {"plain", "plain"},
   };
   for (const auto& c : cases) {

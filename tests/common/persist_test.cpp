@@ -196,6 +196,9 @@ TEST(PersistRecordTest, LoadReplacesTheWholeRecordWithZeroValues) {
   EXPECT_TRUE(loaded.Letters.IsEmpty());
   EXPECT_EQ(loaded.Text, "");
   EXPECT_TRUE(loaded.Numbers.empty());
+  ASSERT_TRUE(TPersist_Json::Record_LoadFromJsonString(R"({"Pair":[{"Name":"only"},7]})", loaded));
+  EXPECT_EQ(loaded.Pair[0], (TInner{"only", 0}));
+  EXPECT_EQ(loaded.Pair[1], TInner{}) << "a static array element that cannot be read is zero";
 
   TRecord untouched;
   untouched.Count = 99;

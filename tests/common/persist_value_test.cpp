@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 namespace {
 
 using namespace Update::Common;
@@ -79,6 +81,9 @@ TEST(PersistValueTest, ArrayDeleteAndRemove) {
   ASSERT_EQ(array.Count(), 1u);
   EXPECT_NE(array.Get_Null(0), nullptr);
   EXPECT_EQ(array.Add_PersistValue(nullptr), nullptr);
+  std::istringstream stream("xyz");
+  EXPECT_EQ(array.Add_Binary(stream)->Value(), (std::vector<std::uint8_t>{'x', 'y', 'z'}));
+  EXPECT_EQ(array.Add_BinaryFromBase64("!!"), nullptr);
 }
 
 TEST(PersistValueTest, MetaDictionary) {
