@@ -90,6 +90,17 @@ class TPainter {
     SetColor(fCairo, aText.Style.Color);
     cairo_move_to(fCairo, static_cast<double>(aText.X), static_cast<double>(aText.Top + aText.Baseline) - baseline);
     pango_cairo_show_layout(fCairo, layout.get());
+    // Decorations in proportions of the font size (close to Liberation Sans' own).
+    const double size = static_cast<double>(FromPoints(aText.Style.SizePt));
+    const double baselineY = static_cast<double>(aText.Top + aText.Baseline);
+    auto rule = [this, &aText, size](double aY) {
+      cairo_rectangle(fCairo, static_cast<double>(aText.X), aY, static_cast<double>(aText.Width), size * 0.07);
+      cairo_fill(fCairo);
+    };
+    if (aText.Style.Underline)
+      rule(baselineY + size * 0.1);
+    if (aText.Style.Strike)
+      rule(baselineY - size * 0.3);
   }
 
   void Draw(const ArchiveLine& aLine) {
@@ -133,7 +144,7 @@ class TPainter {
       cairo_translate(fCairo, static_cast<double>(aImage.X), static_cast<double>(aImage.Y));
       cairo_scale(fCairo, static_cast<double>(aImage.Width) / width, static_cast<double>(aImage.Height) / height);
       cairo_set_source_surface(fCairo, surface, 0, 0);
-      cairo_pattern_set_filter(cairo_get_source(fCairo), CAIRO_FILTER_GOOD);
+      cairo_pattern_set_filter(cairo_get_source(fCairo), CAIRO_FILTER_BILINEAR);
       cairo_paint(fCairo);
       cairo_restore(fCairo);
     }
