@@ -32,18 +32,6 @@ void AddStyleAttributes(PangoAttrList* aList, const TextStyle& aStyle, unsigned 
   font->start_index = aStart;
   font->end_index = aEnd;
   pango_attr_list_insert(aList, font);
-  if (aStyle.Underline) {
-    PangoAttribute* underline = pango_attr_underline_new(PANGO_UNDERLINE_SINGLE);
-    underline->start_index = aStart;
-    underline->end_index = aEnd;
-    pango_attr_list_insert(aList, underline);
-  }
-  if (aStyle.Strike) {
-    PangoAttribute* strike = pango_attr_strikethrough_new(TRUE);
-    strike->start_index = aStart;
-    strike->end_index = aEnd;
-    pango_attr_list_insert(aList, strike);
-  }
 }
 
 }  // namespace Platform::Report::Pango

@@ -34,7 +34,9 @@ void SetUnhinted(PangoContext* aContext);
 // Font for a style with an absolute size in layout units of one micrometre.
 FontDescriptionPtr MakeFontDescription(const TextStyle& aStyle);
 
-// Attributes (font, underline, strike-through) of `aStyle` over the byte range.
+// The font attribute of `aStyle` over the byte range. Underline and strike-through are
+// drawn by the renderer itself: Pango's own decoration rectangles come out far too
+// thick when fonts have absolute sizes in micrometre units.
 void AddStyleAttributes(PangoAttrList* aList, const TextStyle& aStyle, unsigned aStart, unsigned aEnd);
 
 }  // namespace Platform::Report::Pango

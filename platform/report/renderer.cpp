@@ -5,8 +5,10 @@
 
 #include <cmath>
 #include <fstream>
+#include <map>
 #include <ostream>
 #include <stdexcept>
+#include <string_view>
 
 #include "platform/report/pango_support.h"
 
@@ -68,28 +70,49 @@ class TPainter {
   TPainter(cairo_t* aCairo, bool aVectorOutput) : fCairo(aCairo), fVector(aVectorOutput) {
     fContext.reset(pango_font_map_create_context(Pango::ThreadFontMap()));
     Pango::SetUnhinted(fContext.get());
+    fLayout.reset(pango_layout_new(fContext.get()));
   }
+  ~TPainter() {
+    for (auto& [key, image] : fImages) {
+      if (image.Surface)
+        cairo_surface_destroy(image.Surface);
+    }
+  }
+  TPainter(const TPainter&) = delete;
+  TPainter& operator=(const TPainter&) = delete;
 
   void Page(const ArchivePage& aPage) {
     pango_cairo_update_context(fCairo, fContext.get());
+    pango_layout_context_changed(fLayout.get());
     for (const auto& item : aPage.Items)
       std::visit([this](const auto& aValue) { Draw(aValue); }, item);
   }
 
  private:
   void Draw(const ArchiveText& aText) {
-    Pango::GObjectPtr<PangoLayout> layout{pango_layout_new(fContext.get())};
-    PangoAttrList* attributes = pango_attr_list_new();
-    Pango::AddStyleAttributes(attributes, aText.Style, 0, static_cast<unsigned>(aText.Text.size()));
-    Pango::FontDescriptionPtr font = Pango::MakeFontDescription(aText.Style);
-    pango_layout_set_font_description(layout.get(), font.get());
-    pango_layout_set_text(layout.get(), aText.Text.data(), static_cast<int>(aText.Text.size()));
-    pango_layout_set_attributes(layout.get(), attributes);
-    pango_attr_list_unref(attributes);
-    const double baseline = static_cast<double>(pango_layout_get_baseline(layout.get())) / PANGO_SCALE;
+    // One layout for all runs; only its font and text change.
+    PangoLayout* layout = fLayout.get();
+    if (!fFont || !(fFontStyle == aText.Style)) {
+      fFont = Pango::MakeFontDescription(aText.Style);
+      fFontStyle = aText.Style;
+      pango_layout_set_font_description(layout, fFont.get());
+    }
+    pango_layout_set_text(layout, aText.Text.data(), static_cast<int>(aText.Text.size()));
+    const double baseline = static_cast<double>(pango_layout_get_baseline(layout)) / PANGO_SCALE;
     SetColor(fCairo, aText.Style.Color);
     cairo_move_to(fCairo, static_cast<double>(aText.X), static_cast<double>(aText.Top + aText.Baseline) - baseline);
-    pango_cairo_show_layout(fCairo, layout.get());
+    pango_cairo_show_layout(fCairo, layout);
+    // Decorations in proportions of the font size (close to Liberation Sans' own).
+    const double size = static_cast<double>(FromPoints(aText.Style.SizePt));
+    const double baselineY = static_cast<double>(aText.Top + aText.Baseline);
+    auto rule = [this, &aText, size](double aY) {
+      cairo_rectangle(fCairo, static_cast<double>(aText.X), aY, static_cast<double>(aText.Width), size * 0.07);
+      cairo_fill(fCairo);
+    };
+    if (aText.Style.Underline)
+      rule(baselineY + size * 0.1);
+    if (aText.Style.Strike)
+      rule(baselineY - size * 0.3);
   }
 
   void Draw(const ArchiveLine& aLine) {
@@ -117,8 +140,23 @@ class TPainter {
     cairo_new_path(fCairo);
   }
 
+  // Decoded once per document: a logo on every page is one picture in the PDF.
+  cairo_surface_t* Surface(const ArchiveImage& aImage) {
+    const std::string_view bytes(reinterpret_cast<const char*>(aImage.Bytes.data()), aImage.Bytes.size());
+    const auto key = std::make_pair(std::hash<std::string_view>{}(bytes), aImage.Bytes.size());
+    auto it = fImages.find(key);
+    if (it == fImages.end() || it->second.Bytes != aImage.Bytes) {
+      cairo_surface_t* surface = DecodeImage(aImage, fVector);
+      if (it != fImages.end() && it->second.Surface)
+        cairo_surface_destroy(it->second.Surface);
+      fImages[key] = TCachedImage{aImage.Bytes, surface};
+      return surface;
+    }
+    return it->second.Surface;
+  }
+
   void Draw(const ArchiveImage& aImage) {
-    cairo_surface_t* surface = DecodeImage(aImage, fVector);
+    cairo_surface_t* surface = Surface(aImage);
     if (!surface) {
       const Micro pen = FromPoints(0.5);
       Draw(ArchiveRect{aImage.X, aImage.Y, aImage.Width, aImage.Height, pen, 0x808080, std::nullopt});
@@ -133,16 +171,24 @@ class TPainter {
       cairo_translate(fCairo, static_cast<double>(aImage.X), static_cast<double>(aImage.Y));
       cairo_scale(fCairo, static_cast<double>(aImage.Width) / width, static_cast<double>(aImage.Height) / height);
       cairo_set_source_surface(fCairo, surface, 0, 0);
-      cairo_pattern_set_filter(cairo_get_source(fCairo), CAIRO_FILTER_GOOD);
+      cairo_pattern_set_filter(cairo_get_source(fCairo), CAIRO_FILTER_BILINEAR);
       cairo_paint(fCairo);
       cairo_restore(fCairo);
     }
-    cairo_surface_destroy(surface);
   }
+
+  struct TCachedImage {
+    std::vector<std::uint8_t> Bytes;
+    cairo_surface_t* Surface = nullptr;
+  };
 
   cairo_t* fCairo;
   bool fVector;
   Pango::GObjectPtr<PangoContext> fContext;
+  Pango::GObjectPtr<PangoLayout> fLayout;
+  Pango::FontDescriptionPtr fFont;
+  TextStyle fFontStyle;
+  std::map<std::pair<std::size_t, std::size_t>, TCachedImage> fImages;
 };
 
 cairo_status_t WriteToStream(void* aClosure, const unsigned char* aData, unsigned int aLength) {
