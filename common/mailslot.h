@@ -23,15 +23,11 @@
 // TMailslotServerNonBlocking, which shares only its queue (under its own lock) with the
 // owner's GetMessages.
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <shared_mutex>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/ipc/datagram_socket.h"
