@@ -25,6 +25,7 @@ struct TLogState {
   std::string ServiceLog;
   std::string FilesLog;
   std::atomic<const Platform::IClock*> Clock{nullptr};
+  std::ostream* Echo = nullptr;  // guarded by Lock
 };
 
 TLogState& State() {
@@ -66,8 +67,20 @@ std::string TimestampPrefix() {
   return stamp + ":\t(" + std::to_string(::gettid()) + ")\t";
 }
 
+// Appends lines that end with CR LF to the service log and to its echo; the caller holds
+// the log lock.
+void AppendServiceLogLocked(const std::string& aLines) {
+  TLogState& state = State();
+  AppendToFile(state.ServiceLog, aLines);
+  if (state.Echo != nullptr) {
+    std::string text = aLines;
+    std::erase(text, '\r');
+    *state.Echo << text << std::flush;
+  }
+}
+
 void LogExceptionLocked(const std::string& aText) {
-  AppendToFile(State().ServiceLog, "--\r\n" + aText + "\r\n");
+  AppendServiceLogLocked("--\r\n" + aText + "\r\n");
 }
 
 }  // namespace
@@ -109,7 +122,7 @@ void Log(const std::string& aText, bool aWithTimestamp) {
     }
     line += aText;
     line += "\r\n";
-    AppendToFile(state.ServiceLog, line);
+    AppendServiceLogLocked(line);
   } catch (...) {
   }
 }
@@ -146,6 +159,11 @@ std::string ServiceLogPath() {
 std::string FilesLogPath() {
   const std::lock_guard guard(State().Lock);
   return State().FilesLog;
+}
+
+void SetLogEcho(std::ostream* aStream) {
+  const std::lock_guard guard(State().Lock);
+  State().Echo = aStream;
 }
 
 void SetLogClock(const Platform::IClock* aClock) {

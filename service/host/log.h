@@ -21,6 +21,7 @@
 //     created or written never disturbs the caller.
 
 #include <exception>
+#include <ostream>
 #include <string>
 
 namespace Platform {
@@ -55,6 +56,11 @@ std::string ExceptionText(const std::exception& aError);
 // The paths computed by InitLog (empty before).
 std::string ServiceLogPath();
 std::string FilesLogPath();
+
+// Every line written to the service log is also written to aStream (with LF line ends),
+// for command-line tools that use the service's units without a log folder. nullptr
+// stops it. Not owned; must outlive its use.
+void SetLogEcho(std::ostream* aStream);
 
 // Test hook: the clock of the time stamps (nullptr: the system clock). Not owned; must
 // outlive its use.

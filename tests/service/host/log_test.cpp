@@ -126,6 +126,17 @@ TEST_F(LogTest, UnwritableFolderIsIgnoredQuietly) {
   EXPECT_EQ(ServiceLogPath(), "");
 }
 
+TEST_F(LogTest, EchoCarriesServiceLogLinesWithoutAFolder) {
+  std::ostringstream echo;
+  SetLogEcho(&echo);
+  Log("plain", false);
+  LogException("E: x");
+  AppendFilesLog("not echoed");
+  SetLogEcho(nullptr);
+  Log("after", false);
+  EXPECT_EQ(echo.str(), "plain\n--\nE: x\n");
+}
+
 TEST(LogExceptionText, NamesTheDemangledClass) {
   EXPECT_EQ(ExceptionText(std::runtime_error("disk full")), "std::runtime_error: disk full");
   struct EBitsError : std::logic_error {
