@@ -4,6 +4,8 @@
 #include <array>
 #include <limits>
 
+#include "common/state.h"
+#include "common/utils.h"
 #include "platform/text/text.h"
 
 namespace Update::Common {
@@ -63,9 +65,8 @@ void PutText(TBytes& aBuffer, std::string_view aText) {
   aBuffer.insert(aBuffer.end(), bytes.begin(), bytes.end());
 }
 
-std::string Utf16LeToUtf8(std::span<const std::uint8_t> aBytes) {
-  const std::string_view view(reinterpret_cast<const char*>(aBytes.data()), aBytes.size() & ~std::size_t{1});
-  return Platform::Text::Utf16LeBytesToUtf8(view).value_or(std::string());
+std::string_view AsText(std::span<const std::uint8_t> aBytes) {
+  return std::string_view(reinterpret_cast<const char*>(aBytes.data()), aBytes.size());
 }
 
 // Reads one length-prefixed part at aOffset. The length must be non-negative, even when
@@ -126,11 +127,11 @@ TBytes EncodeTextPayload(std::string_view aText) {
 }
 
 bool DecodeBoolPayload(std::span<const std::uint8_t> aData) {
-  return !aData.empty() && aData[0] != 0;
+  return TUpdateUtils::GetBoolFromBuffer(AsText(aData));
 }
 
 std::string DecodeTextPayload(std::span<const std::uint8_t> aData) {
-  return Utf16LeToUtf8(aData);
+  return TUpdateUtils::GetStringFromBuffer(AsText(aData));
 }
 
 std::optional<std::int32_t> DecodeIntegerPayload(std::span<const std::uint8_t> aData) {
@@ -172,8 +173,8 @@ std::optional<TIPCMessage> TIPCMessage::Create(std::span<const std::uint8_t> aBu
   if (!GetPart(aBuffer, offset, 0, false, data) || offset != aBuffer.size()) {
     return std::nullopt;
   }
-  message.Sender = Utf16LeToUtf8(sender);
-  message.Recipient = Utf16LeToUtf8(recipient);
+  message.Sender = TUpdateUtils::GetStringFromBuffer(AsText(sender));
+  message.Recipient = TUpdateUtils::GetStringFromBuffer(AsText(recipient));
   message.Data.assign(data.begin(), data.end());
   return message;
 }
@@ -314,6 +315,14 @@ bool TUpdateIPCNode::Send(TUpdateIPCMessageType aMessageType, std::string_view a
 
 bool TUpdateIPCNode::Send(TUpdateIPCMessageType aMessageType, const TBytes& aData) {
   return Send(DefaultRecipient(), static_cast<std::int32_t>(aMessageType), aData);
+}
+
+bool TUpdateIPCNode::Send(TUpdateIPCMessageType aMessageType, const TUpdateProgress& aProgress) {
+  return Send(aMessageType, EncodeTextPayload(aProgress.SaveToJson(false)));
+}
+
+bool TUpdateIPCNode::Send(TUpdateIPCMessageType aMessageType, const TUpdateState& aState) {
+  return Send(aMessageType, EncodeTextPayload(aState.SaveToJson(false)));
 }
 
 bool TUpdateIPCNode::CheckForServer(const std::string& aServerName) {

@@ -33,6 +33,9 @@
 
 namespace Update::Common {
 
+struct TUpdateProgress;
+class TUpdateState;
+
 // Message codes D GGG NNNNN: D = 1 client to service, 2 service to client; GGG group;
 // NNNNN number in the group. The values are the wire format: never change or reuse one.
 enum class TUpdateIPCMessageType : std::int32_t {
@@ -209,6 +212,9 @@ class TUpdateIPCNode : public TIPCNodeThreadSafe {
     return Send(aMessageType, std::string_view(aText));
   }
   bool Send(TUpdateIPCMessageType aMessageType, const TBytes& aData);
+  // JSON text payloads: the compact JSON of the record.
+  bool Send(TUpdateIPCMessageType aMessageType, const TUpdateProgress& aProgress);
+  bool Send(TUpdateIPCMessageType aMessageType, const TUpdateState& aState);
 
   // True when a process owns the mailslot aServerName.
   static bool CheckForServer(const std::string& aServerName);

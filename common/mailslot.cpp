@@ -1,7 +1,6 @@
 #include "common/mailslot.h"
 
 #include <atomic>
-#include <cstdio>
 #include <deque>
 #include <mutex>
 #include <shared_mutex>
@@ -12,22 +11,11 @@ namespace Update::Common {
 
 using Platform::Ipc::TSocketError;
 
-namespace {
-
-std::string Trimmed(const std::string& aText) {
-  const auto first = aText.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) {
-    return {};
-  }
-  const auto last = aText.find_last_not_of(" \t\r\n");
-  return aText.substr(first, last - first + 1);
-}
-
-}  // namespace
-
 // --- TMailslotBase ------------------------------------------------------------------
 
-TMailslotBase::TMailslotBase(std::string aName) : fName(std::move(aName)) {}
+TMailslotBase::TMailslotBase(std::string aName) : fName(std::move(aName)) {
+  fRaiseExceptions = false;
+}
 
 std::string TMailslotBase::FullName() const {
   std::string path;
@@ -39,18 +27,8 @@ bool TMailslotBase::ResolvePath(std::string& aPath, TSocketError& aError) const 
   return Platform::Ipc::MailslotSocketPath(fName, aPath, aError);
 }
 
-void TMailslotBase::HandleLastErrorEx(const char* aMethod, const char* aFunction, const TSocketError& aError) {
-  std::string prefix = Trimmed(aError.Detail);
-  if (!prefix.empty()) {
-    prefix += "\r\n";
-  }
-  fLastError = aError.Code;
-  fLastErrorMessage = Platform::Ipc::ErrorText(aError.Code);
-  fLastErrorMessageFull = prefix + ClassName() + "." + aMethod + "(): " + aFunction + " (" +
-                          std::to_string(aError.Code) + ", " + fLastErrorMessage + ")";
-  if (fRaiseExceptions) {
-    throw EMailslotError(fLastErrorMessageFull);
-  }
+void TMailslotBase::HandleSocketError(const char* aMethod, const char* aFunction, const TSocketError& aError) {
+  HandleErrorEx(aError.Code, aMethod, aFunction, aError.Detail);
 }
 
 // --- TMailslotServer ----------------------------------------------------------------
@@ -69,7 +47,7 @@ bool TMailslotServer::Start() {
     fSocket = Platform::Ipc::TDatagramServerSocket::Bind(path, !fUseDefaultSecurityAttributes, error);
   }
   if (!fSocket) {
-    HandleLastErrorEx("StartServer", "CreateMailslot", error);
+    HandleSocketError("StartServer", "CreateMailslot", error);
     return false;
   }
   fReady = true;
@@ -84,7 +62,7 @@ bool TMailslotServer::GetMessages(std::vector<TBytes>& aList) {
     std::ptrdiff_t nextSize = -1;
     TSocketError error;
     if (!fSocket->NextSize(nextSize, error)) {
-      HandleLastErrorEx("Read", "GetMailslotInfo", error);
+      HandleSocketError("Read", "GetMailslotInfo", error);
       return false;
     }
     if (nextSize < 0) {
@@ -92,7 +70,7 @@ bool TMailslotServer::GetMessages(std::vector<TBytes>& aList) {
     }
     TBytes message;
     if (!fSocket->Receive(message, error)) {
-      HandleLastErrorEx("Read", "ReadFile", error);
+      HandleSocketError("Read", "ReadFile", error);
       return false;
     }
     if (fMaxMessageSize == 0 || message.size() <= fMaxMessageSize) {
@@ -248,7 +226,7 @@ bool TMailslotClient::Connect() {
     fSocket = Platform::Ipc::TDatagramClientSocket::Connect(path, error);
   }
   if (!fSocket) {
-    HandleLastErrorEx("Connect", "CreateFile", error);
+    HandleSocketError("Connect", "CreateFile", error);
     return false;
   }
   fReady = true;
@@ -267,7 +245,7 @@ bool TMailslotClient::Send(const TBytes& aBuffer, std::size_t& aBytesSent) {
   }
   TSocketError error;
   if (!fSocket->Send(aBuffer.data(), aBuffer.size(), error)) {
-    HandleLastErrorEx("Send", "WriteFile", error);
+    HandleSocketError("Send", "WriteFile", error);
     return false;
   }
   aBytesSent = aBuffer.size();

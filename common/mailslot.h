@@ -5,12 +5,12 @@
 // Unix datagram socket (platform/ipc): one whole message per send, any number of
 // writers, one reader, and one owning process per name.
 //
-// Errors: every failing operation records LastError (the errno value), LastErrorMessage
-// (its system text) and LastErrorMessageFull ("%s%s.%s(): %s (%d, %s)": detail + CRLF or
-// nothing, class name, operation, function, code, text), and throws EMailslotError with
-// that full text only when RaiseExceptions is true (default false). The operation and
-// function names are those of the transport's original interface; what stands behind
-// them on Linux:
+// Errors: every class records its failures through TWinAPIConsumerPublic: LastError (the
+// errno value), LastErrorMessage (its system text) and LastErrorMessageFull
+// ("%s%s.%s(): %s (%d, %s)": detail + CRLF or nothing, class name, operation, function,
+// code, text); it throws EWinAPIException only when RaiseExceptions is true (default
+// false here). The operation and function names are those of the transport's original
+// interface; what stands behind them on Linux:
 //   StartServer / CreateMailslot  flock of the lock file, bind   EADDRINUSE: name owned
 //   Read / GetMailslotInfo        recv(MSG_PEEK)                  (size of next datagram)
 //   Read / ReadFile               recv
@@ -23,32 +23,22 @@
 // TMailslotServerNonBlocking, which shares only its queue (under its own lock) with the
 // owner's GetMessages.
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
-#include <shared_mutex>
-#include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "common/winapi_consumer.h"
 #include "platform/ipc/datagram_socket.h"
 
 namespace Update::Common {
 
 using TBytes = std::vector<std::uint8_t>;
 
-class EMailslotError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
-
-class TMailslotBase {
+class TMailslotBase : public TWinAPIConsumerPublic {
  public:
   explicit TMailslotBase(std::string aName);
-  virtual ~TMailslotBase() = default;
   TMailslotBase(const TMailslotBase&) = delete;
   TMailslotBase& operator=(const TMailslotBase&) = delete;
 
@@ -58,28 +48,16 @@ class TMailslotBase {
   std::string FullName() const;
   bool Ready() const { return fReady; }
 
-  int LastError() const { return fLastError; }
-  const std::string& LastErrorMessage() const { return fLastErrorMessage; }
-  const std::string& LastErrorMessageFull() const { return fLastErrorMessageFull; }
-  bool RaiseExceptions() const { return fRaiseExceptions; }
-  void SetRaiseExceptions(bool aValue) { fRaiseExceptions = aValue; }
-
-  virtual const char* ClassName() const = 0;
-
  protected:
-  // Records aError for aMethod/aFunction; throws EMailslotError when RaiseExceptions.
-  void HandleLastErrorEx(const char* aMethod, const char* aFunction, const Platform::Ipc::TSocketError& aError);
-  // The socket path of Name(), or a recorded failure.
+  // Records aError for aMethod/aFunction (throws when RaiseExceptions).
+  void HandleSocketError(const char* aMethod, const char* aFunction, const Platform::Ipc::TSocketError& aError);
+  // The socket path of Name(), or the reason why there is none.
   bool ResolvePath(std::string& aPath, Platform::Ipc::TSocketError& aError) const;
 
   bool fReady = false;
 
  private:
   std::string fName;
-  int fLastError = 0;
-  std::string fLastErrorMessage;
-  std::string fLastErrorMessageFull;
-  bool fRaiseExceptions = false;
 };
 
 // The reading end with a blocking-style read: GetMessages drains what is waiting.
@@ -101,8 +79,6 @@ class TMailslotServer : public TMailslotBase {
   // write; the service's endpoint is opened like that.
   bool UseDefaultSecurityAttributes() const { return fUseDefaultSecurityAttributes; }
   void SetUseDefaultSecurityAttributes(bool aValue) { fUseDefaultSecurityAttributes = aValue; }
-
-  const char* ClassName() const override { return "TMailslotServer"; }
 
  protected:
   std::unique_ptr<Platform::Ipc::TDatagramServerSocket> fSocket;
@@ -141,8 +117,6 @@ class TMailslotServerNonBlocking : public TMailslotServer {
   // Datagrams the reader dropped (over MaxMessageSize, or the queue was full).
   std::uint64_t DroppedMessages() const;
 
-  const char* ClassName() const override { return "TMailslotServerNonBlocking"; }
-
   // Test hook: how often the running reader's wait ended without a datagram.
   std::uint64_t IdleWaitsForTesting() const;
 
@@ -163,8 +137,6 @@ class TMailslotClient : public TMailslotBase {
   // One datagram with all bytes of aBuffer. False without writing when not Ready.
   bool Send(const TBytes& aBuffer);
   bool Send(const TBytes& aBuffer, std::size_t& aBytesSent);
-
-  const char* ClassName() const override { return "TMailslotClient"; }
 
  private:
   std::unique_ptr<Platform::Ipc::TDatagramClientSocket> fSocket;

@@ -136,16 +136,6 @@ bool MailslotSocketPath(std::string_view aName, std::string& aPath, TSocketError
   return true;
 }
 
-std::string ErrorText(int aCode) {
-  char buffer[256];
-  // The GNU variant returns the text (possibly not in buffer).
-  std::string text = ::strerror_r(aCode, buffer, sizeof buffer);
-  while (!text.empty() && (text.back() == '.' || text.back() == ' ' || text.back() == '\n' || text.back() == '\r')) {
-    text.pop_back();
-  }
-  return text;
-}
-
 // --- TWakeEvent --------------------------------------------------------------------
 
 TWakeEvent::TWakeEvent() : fFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}

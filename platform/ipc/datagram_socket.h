@@ -112,7 +112,4 @@ class TDatagramClientSocket {
   int fFd;
 };
 
-// The system's message text of an errno value, without a trailing full stop.
-std::string ErrorText(int aCode);
-
 }  // namespace Platform::Ipc

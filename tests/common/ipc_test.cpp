@@ -1,5 +1,7 @@
 #include "common/ipc.h"
 
+#include "common/state.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -287,6 +289,34 @@ TEST_F(IPCNodeTest, BurstSentBeforeTheOwnerTakesArrivesInOneBatchInOrder) {
   }
 }
 
+TEST_F(IPCNodeTest, ProgressAndStateTravelAsCompactJson) {
+  TUpdateIPCNode service(kService, true);
+  service.SetDefaultRecipient(kClient);
+  TUpdateIPCNode client(kClient, false);
+  TUpdateProgress progress;
+  progress.CurrentAction = usDownloading;
+  progress.FilesDone = 3;
+  progress.FilesTotal = 7;
+  progress.BytesDone = 5000000000LL;
+  progress.BytesTotal = 9000000000LL;
+  TUpdateState state;
+  state.FileCheck().StartTime = Platform::TDateTime::Encode(2026, 12, 11, 8, 30, 15, 250);
+  state.FileCheck().EndTime = Platform::TDateTime::Encode(2026, 12, 11, 8, 31);
+  state.SetCanDownload(true);
+  ASSERT_TRUE(service.Send(T::Progress, progress));
+  ASSERT_TRUE(service.Send(T::State, state));
+  const auto got = Collect(client, 2);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(DecodeTextPayload(got[0].Data), progress.SaveToJson(false));
+  EXPECT_EQ(TUpdateProgress::Create(DecodeTextPayload(got[0].Data)), progress);
+  EXPECT_EQ(DecodeTextPayload(got[1].Data).find('\n'), std::string::npos);
+  TUpdateState received;
+  received.LoadFromJson(DecodeTextPayload(got[1].Data));
+  EXPECT_EQ(received.FileCheck(), state.FileCheck());
+  EXPECT_TRUE(received.CanDownload());
+  EXPECT_FALSE(received.CanInstall());
+}
+
 TEST_F(IPCNodeTest, LatchBlocksPlainSendsUntilTheDefaultRecipientIsAssigned) {
   TUpdateIPCNode client(kClient, false);
   int sendErrors = 0;
@@ -385,7 +415,7 @@ TEST_F(IPCNodeTest, CheckForServerTellsAMissingServerFromARunningOne) {
 TEST_F(IPCNodeTest, RaiseExceptionsOnSendThrowsForAMissingPeer) {
   TUpdateIPCNode client(kClient, false);
   client.SetRaiseExceptionsOnSend(true);
-  EXPECT_THROW(client.Send(kService, 100100000), EMailslotError);
+  EXPECT_THROW(client.Send(kService, 100100000), EWinAPIException);
   // The lock was released: the node still works.
   TUpdateIPCNode service(kService, true);
   EXPECT_TRUE(client.Send(kService, 100100000));

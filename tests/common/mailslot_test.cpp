@@ -87,7 +87,7 @@ TEST_F(MailslotTest, ConnectToAMissingServerRecordsFileNotFound) {
   EXPECT_FALSE(client.Send(TBytes{1}));
 
   client.SetRaiseExceptions(true);
-  EXPECT_THROW(client.Connect(), EMailslotError);
+  EXPECT_THROW(client.Connect(), EWinAPIException);
 }
 
 TEST_F(MailslotTest, ASecondServerOfTheSameNameFailsAndTheFirstKeepsReceiving) {

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -172,6 +173,25 @@ TEST_F(DatagramSocketTest, DatagramsKeepTheirBoundariesAndOrder) {
   EXPECT_TRUE(buffer.empty());
   ASSERT_TRUE(server->Receive(buffer, error));
   EXPECT_EQ(std::string(buffer.begin(), buffer.end()), big);
+}
+
+TEST_F(DatagramSocketTest, WriterToAReaderThatNeverReadsGivesUp) {
+  const std::string path = PathOf("quorvane\\Test\\Hung");
+  TSocketError error;
+  auto server = TDatagramServerSocket::Bind(path, false, error);
+  ASSERT_TRUE(server);
+  auto client = TDatagramClientSocket::Connect(path, error);
+  ASSERT_TRUE(client);
+  const auto begin = std::chrono::steady_clock::now();
+  int sent = 0;
+  while (sent < 100000 && client->Send("z", 1, error)) {
+    ++sent;
+  }
+  EXPECT_EQ(error.Code, EAGAIN) << "sent " << sent;
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(30));
+  // The reader still gets what was queued.
+  std::vector<std::uint8_t> buffer;
+  EXPECT_TRUE(server->Receive(buffer, error));
 }
 
 TEST_F(DatagramSocketTest, WaitEndsOnDatagramWakeOrTimeout) {
