@@ -1,0 +1,44 @@
+#include "service/lists/delete_me_list.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+namespace Update::Service {
+namespace {
+
+using TType = TDeleteMeItem::TType;
+
+TEST(DeleteMeListTest, EqualPathsWithoutCaseAndSameTypeAreOneItem) {
+  TDeleteMeList list;
+  TDeleteMeItem& first = list.NewItem("/opt/Quorvane/Old.dll", TType::dmFile);
+  TDeleteMeItem& again = list.NewItem("/OPT/quorvane/old.DLL", TType::dmFile);
+  EXPECT_EQ(&first, &again);
+  ASSERT_EQ(list.Count(), 1u);
+  EXPECT_EQ(list.Items(0).Path(), "/opt/Quorvane/Old.dll");  // the first spelling stays
+
+  list.NewItem("/opt/quorvane/old.dll", TType::dmDirectory);
+  list.NewItem("/opt/Quorvane/Other", TType::dmDirectory);
+  ASSERT_EQ(list.Count(), 3u);
+  EXPECT_EQ(list.Items(1).Type(), TType::dmDirectory);
+  EXPECT_EQ(list.Items(2).Path(), "/opt/Quorvane/Other");
+}
+
+TEST(DeleteMeListTest, PathsAreStoredAsTheirLongPathName) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("qv_deleteme_" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir / "real");
+  fs::create_directory_symlink(dir / "real", dir / "link");
+
+  TDeleteMeList list;
+  TDeleteMeItem& viaLink = list.NewItem((dir / "link" / "x.txt").string(), TType::dmFile);
+  EXPECT_EQ(viaLink.Path(), (dir / "real" / "x.txt").string());
+  EXPECT_EQ(&list.NewItem((dir / "real" / "sub" / ".." / "x.txt").string(), TType::dmFile), &viaLink);
+  EXPECT_EQ(list.Count(), 1u);
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace Update::Service
