@@ -62,6 +62,15 @@ TEST_F(LogTest, CreatesTheFolderAndWritesLinesInEachForm) {
   EXPECT_EQ(Read(FilesLogPath()), "files\theading\r\n");
 }
 
+TEST_F(LogTest, PrefixFailureIsLoggedAndTheLineStillWritten) {
+  Platform::TFakeClock clock(Platform::TDateTime(1e9));  // far beyond year 9999: no text
+  SetLogClock(&clock);
+  InitLog(fDir.string());
+  Log("+TUpdateManager.Check");
+  EXPECT_EQ(Read(ServiceLogPath()),
+            "--\r\nLog: Error std::runtime_error: the current time cannot be formatted\r\n+TUpdateManager.Check\r\n");
+}
+
 TEST_F(LogTest, StartUpDeletesOnlyLogsLargerThanTenMiB) {
   struct TCase {
     std::uintmax_t ServiceSize, FilesSize;
