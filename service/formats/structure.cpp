@@ -313,33 +313,13 @@ std::span<const TXmlProperty> TStructItem::GetProperties() const {
 }
 
 void TStructItem::SetFileInfo(std::unique_ptr<TFileInfo> aInfo) {
-  if (FFileInfo) {
-    FFileInfo->FParentItem = nullptr;
-  }
-  FFileInfo = std::move(aInfo);
-  if (FFileInfo) {
-    FFileInfo->FParentItem = this;
-  }
+  Attach(FFileInfo, std::move(aInfo));
 }
-
 void TStructItem::SetDir(std::unique_ptr<TDirInfo> aInfo) {
-  if (FDirInfo) {
-    FDirInfo->FParentItem = nullptr;
-  }
-  FDirInfo = std::move(aInfo);
-  if (FDirInfo) {
-    FDirInfo->FParentItem = this;
-  }
+  Attach(FDirInfo, std::move(aInfo));
 }
-
 void TStructItem::SetInst(std::unique_ptr<TInstallInfo> aInfo) {
-  if (FInstallInfo) {
-    FInstallInfo->FParentItem = nullptr;
-  }
-  FInstallInfo = std::move(aInfo);
-  if (FInstallInfo) {
-    FInstallInfo->FParentItem = this;
-  }
+  Attach(FInstallInfo, std::move(aInfo));
 }
 
 TFileInfo& TStructItem::NeedFileInfo() {
