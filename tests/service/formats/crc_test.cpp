@@ -65,11 +65,12 @@ TEST(CalcStreamCRC, KnownValuesDifferFromTheCommonCrc32) {
   EXPECT_NE(0x6DAE637Du, 0x352441C2u);
 }
 
-TEST(CalcStreamCRC, SlicedPathMatchesTheBytewiseTableAtAllLengthsAndOffsets) {
+TEST(CalcStreamCRC, BulkPathMatchesTheBytewiseTableAtAllLengthsAndOffsets) {
   TCalcStreamCRC crc;
   const std::string data = RandomBytes(70000);
   for (std::size_t offset : {0u, 1u, 3u, 7u}) {
-    for (std::size_t length : {0u, 1u, 15u, 16u, 17u, 31u, 33u, 1000u, 32767u, 32768u, 32769u, 65535u, 65536u}) {
+    for (std::size_t length : {0u,   1u,   15u,  16u,   17u,   31u,    33u,    63u,    64u,    255u,  256u,
+                               257u, 319u, 320u, 1000u, 4109u, 32767u, 32768u, 32769u, 65535u, 65536u}) {
       const std::string slice = data.substr(offset, length);
       crc.Reset();
       crc.Update(slice.data(), slice.size());
