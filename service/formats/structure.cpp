@@ -6,6 +6,7 @@
 #include <istream>
 #include <sstream>
 
+#include "common/utils.h"
 #include "platform/text/text.h"
 #include "service/host/log.h"
 
@@ -14,6 +15,7 @@ namespace Update::Service {
 namespace {
 
 using Platform::Text::SameTextNoCase;
+using Update::Common::TUpdateUtils;
 
 bool IsDelimiter(char aChar) {
   return aChar == '/' || aChar == '\\';
@@ -27,7 +29,7 @@ std::string IncludeTrailingDelimiter(std::string aPath) {
 }
 
 // The last folder name: the path without a trailing delimiter, then the text after the
-// last delimiter.
+// last delimiter. Install paths in feed data may be Windows paths, so "\" counts too.
 std::string LastFolderName(std::string_view aPath) {
   if (!aPath.empty() && IsDelimiter(aPath.back())) {
     aPath.remove_suffix(1);
@@ -68,40 +70,6 @@ bool RefuseUnsafe(std::string_view aWhat, std::string_view aName) {
 
 bool IsAbsolute(std::string_view aPath) {
   return (!aPath.empty() && IsDelimiter(aPath.front())) || (aPath.size() >= 2 && aPath[1] == ':');
-}
-
-std::string Slashes(std::string aPath) {
-  std::replace(aPath.begin(), aPath.end(), '\\', '/');
-  return aPath;
-}
-
-// aPath against the folder aBase; absolute and empty paths stay as they are. Feed data
-// written on Windows may carry "\" delimiters, which become "/".
-std::string MakePathAbsolute(const std::string& aBase, const std::string& aPath) {
-  if (aPath.empty() || IsAbsolute(aPath)) {
-    return aPath;
-  }
-  const std::filesystem::path joined = std::filesystem::path(IncludeTrailingDelimiter(Slashes(aBase))) / Slashes(aPath);
-  return joined.lexically_normal().string();
-}
-
-// aPath relative to the folder part of aBase (everything up to its last delimiter); a path
-// that is not absolute stays as it is.
-std::string MakePathRelative(const std::string& aBase, const std::string& aPath) {
-  if (aPath.empty() || !IsAbsolute(aPath) || aPath[0] != '/') {
-    return aPath;
-  }
-  const std::string base = Slashes(aBase);
-  const auto slash = base.find_last_of('/');
-  const std::string folder = slash == std::string::npos ? std::string() : base.substr(0, slash + 1);
-  if (folder.empty()) {
-    return aPath;
-  }
-  std::string relative = std::filesystem::path(Slashes(aPath)).lexically_relative(folder).string();
-  if (relative.empty()) {
-    return aPath;
-  }
-  return relative;
 }
 
 // The XML library reads UTF-8, UTF-16, UTF-32 and Latin-1; structure files written on the
@@ -313,33 +281,13 @@ std::span<const TXmlProperty> TStructItem::GetProperties() const {
 }
 
 void TStructItem::SetFileInfo(std::unique_ptr<TFileInfo> aInfo) {
-  if (FFileInfo) {
-    FFileInfo->FParentItem = nullptr;
-  }
-  FFileInfo = std::move(aInfo);
-  if (FFileInfo) {
-    FFileInfo->FParentItem = this;
-  }
+  Attach(FFileInfo, std::move(aInfo));
 }
-
 void TStructItem::SetDir(std::unique_ptr<TDirInfo> aInfo) {
-  if (FDirInfo) {
-    FDirInfo->FParentItem = nullptr;
-  }
-  FDirInfo = std::move(aInfo);
-  if (FDirInfo) {
-    FDirInfo->FParentItem = this;
-  }
+  Attach(FDirInfo, std::move(aInfo));
 }
-
 void TStructItem::SetInst(std::unique_ptr<TInstallInfo> aInfo) {
-  if (FInstallInfo) {
-    FInstallInfo->FParentItem = nullptr;
-  }
-  FInstallInfo = std::move(aInfo);
-  if (FInstallInfo) {
-    FInstallInfo->FParentItem = this;
-  }
+  Attach(FInstallInfo, std::move(aInfo));
 }
 
 TFileInfo& TStructItem::NeedFileInfo() {
@@ -573,17 +521,17 @@ void TStructCollection::CleanRedundantObjects() {
 
 void TStructCollection::MakeInstPathsAbsolute(const std::string& aBase) {
   ForEachInst(*this, [&](TInstallInfo& aInst) {
-    aInst.FSourceFile = MakePathAbsolute(aBase, aInst.FSourceFile);
-    aInst.FSyncPath = MakePathAbsolute(aBase, aInst.FSyncPath);
-    aInst.FTargetPath = MakePathAbsolute(aBase, aInst.FTargetPath);
+    aInst.FSourceFile = TUpdateUtils::MakePathAbsolute(aBase, aInst.FSourceFile);
+    aInst.FSyncPath = TUpdateUtils::MakePathAbsolute(aBase, aInst.FSyncPath);
+    aInst.FTargetPath = TUpdateUtils::MakePathAbsolute(aBase, aInst.FTargetPath);
   });
 }
 
 void TStructCollection::MakeInstPathsRelative(const std::string& aBase) {
   ForEachInst(*this, [&](TInstallInfo& aInst) {
-    aInst.FSourceFile = MakePathRelative(aBase, aInst.FSourceFile);
-    aInst.FSyncPath = MakePathRelative(aBase, aInst.FSyncPath);
-    aInst.FTargetPath = MakePathRelative(aBase, aInst.FTargetPath);
+    aInst.FSourceFile = TUpdateUtils::MakePathRelative(aBase, aInst.FSourceFile);
+    aInst.FSyncPath = TUpdateUtils::MakePathRelative(aBase, aInst.FSyncPath);
+    aInst.FTargetPath = TUpdateUtils::MakePathRelative(aBase, aInst.FTargetPath);
   });
 }
 

@@ -186,6 +186,17 @@ class TStructItem : public TXmlItem {
 
  private:
   friend class TStructCollection;
+  // Replaces a description, moving the parent link from the old one to the new one.
+  template <class TInfo>
+  void Attach(std::unique_ptr<TInfo>& aSlot, std::unique_ptr<TInfo> aInfo) {
+    if (aSlot) {
+      aSlot->FParentItem = nullptr;
+    }
+    aSlot = std::move(aInfo);
+    if (aSlot) {
+      aSlot->FParentItem = this;
+    }
+  }
   std::unique_ptr<TFileInfo> FFileInfo;
   std::unique_ptr<TDirInfo> FDirInfo;
   std::unique_ptr<TInstallInfo> FInstallInfo;

@@ -1,7 +1,7 @@
 #include "service/lists/delete_me_list.h"
 
+#include "common/utils.h"
 #include "platform/text/text.h"
-#include "service/lists/service_utils.h"
 
 namespace Update::Service {
 
@@ -13,7 +13,7 @@ int TDeleteMeItem::Compare(const TDeleteMeItem& aLeft, const TDeleteMeItem& aRig
 }
 
 TDeleteMeItem& TDeleteMeList::NewItem(const std::string& aPath, TDeleteMeItem::TType aType) {
-  TDeleteMeItem candidate(LongPathName(aPath), aType);
+  TDeleteMeItem candidate(Common::TUpdateUtils::GetLongPathName(aPath), aType);
   for (const auto& item : fItems) {
     if (TDeleteMeItem::Compare(*item, candidate) == 0) {
       return *item;

@@ -1,32 +1,9 @@
 #include "service/lists/program_collection.h"
 
+#include "common/utils.h"
 #include "platform/text/text.h"
 
 namespace Update::Service {
-
-namespace {
-
-// URL rules of the update feed: a base without scheme is taken as "http://"; a file URL
-// loses one trailing "/", a folder URL gets one; nothing else is normalised.
-std::string CorrectUrl(std::string aUrl, bool aIncludeSlash) {
-  if (aUrl.empty()) {
-    return aUrl;
-  }
-  const bool hasSlash = aUrl.back() == '/';
-  if (aIncludeSlash && !hasSlash) {
-    aUrl += '/';
-  } else if (!aIncludeSlash && hasSlash) {
-    aUrl.pop_back();
-  }
-  return aUrl;
-}
-
-bool IsAbsoluteUrl(const std::string& aUrl) {
-  const auto scheme = aUrl.find("://");
-  return scheme != std::string::npos && scheme > 0 && scheme < aUrl.find('/');
-}
-
-}  // namespace
 
 TProgramItem& TProgramCollection::Add() {
   fPrograms.push_back(std::make_unique<TProgramItem>());
@@ -47,9 +24,7 @@ bool TProgramCollection::Contains(const std::string& aFileName) const {
 }
 
 std::string TProgramCollection::GetUrl(const std::string& aPath, bool aIsFile) const {
-  const std::string base =
-      IsAbsoluteUrl(fMainUrl) ? CorrectUrl(fMainUrl, true) : "http://" + CorrectUrl(fMainUrl, true);
-  return CorrectUrl(base + aPath, !aIsFile);
+  return Common::TUpdateUtils::GetUrl(fMainUrl, aPath, aIsFile);
 }
 
 void TProgramCollection::WaitFor() {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include "common/utils.h"
 #include "service/host/log.h"
 
 namespace Update::Service {
@@ -10,11 +11,9 @@ namespace Update::Service {
 namespace fs = std::filesystem;
 
 void TUpdateServiceUtils::DeleteTempFiles(const std::string& aDownloadDir) {
-  if (aDownloadDir.empty()) {
-    return;
+  if (!aDownloadDir.empty()) {
+    Common::TUpdateUtils::DeleteDirectory(aDownloadDir);
   }
-  std::error_code error;
-  fs::remove_all(aDownloadDir, error);
 }
 
 std::string TUpdateServiceUtils::FileStatusToString(TUpdateFileStatus aStatus) {
@@ -91,18 +90,13 @@ void TUpdateServiceUtils::LogFiles(const TUpdateFileList& aFiles, const std::str
                                    const Platform::IClock& aClock) {
   const std::string rule(50, '-');
   std::string text = rule + "\r\n";
-  text += aClock.Now().FormatDateTimeShort() + "\t(" + std::to_string(aFiles.Count()) + ")\t" + aHeading + "\r\n";
+  text += Common::TUpdateUtils::DateTimeToStr(aClock.Now()) + "\t(" + std::to_string(aFiles.Count()) + ")\t" +
+          aHeading + "\r\n";
   text += rule + "\r\n";
   for (const TUpdateFile& file : aFiles) {
     text += "\t" + FileStatusToString(file.Status) + "\t\t\t" + file.LocalFile + "\r\n";
   }
   AppendFilesLog(text);
-}
-
-std::string LongPathName(const std::string& aPath) {
-  std::error_code error;
-  const fs::path canonical = fs::weakly_canonical(aPath, error);
-  return error || canonical.empty() ? aPath : canonical.string();
 }
 
 }  // namespace Update::Service

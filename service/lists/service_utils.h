@@ -55,8 +55,4 @@ class TUpdateServiceUtils {
                        const Platform::IClock& aClock = Platform::SystemClock());
 };
 
-// The long path name of a path: its canonical real path as far as it exists (symbolic
-// links and "." / ".." resolved), or the path unchanged when it cannot be resolved.
-std::string LongPathName(const std::string& aPath);
-
 }  // namespace Update::Service

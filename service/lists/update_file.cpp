@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "common/utils.h"
 #include "service/formats/packed_file.h"
 #include "service/host/log.h"
-#include "service/lists/service_utils.h"
 
 namespace Update::Service {
 
@@ -18,12 +18,11 @@ std::string FolderWithDelimiter(const std::string& aPath) {
   return slash == std::string::npos ? std::string("./") : aPath.substr(0, slash + 1);
 }
 
-// Replaces aTarget by aSource; across file systems by copy and delete.
+// Replaces aTarget by aSource. Within one file system the rename replaces the old file in
+// one step (also a read-only one), so a failure leaves it in place; across file systems the
+// old file is removed and the new one copied.
 bool MoveReplacing(const std::string& aSource, const std::string& aTarget) {
   std::error_code error;
-  if (fs::exists(fs::symlink_status(aTarget, error))) {
-    fs::remove(aTarget, error);
-  }
   fs::rename(aSource, aTarget, error);
   if (!error) {
     return true;
@@ -31,7 +30,8 @@ bool MoveReplacing(const std::string& aSource, const std::string& aTarget) {
   if (error != std::errc::cross_device_link) {
     return false;
   }
-  if (!fs::copy_file(aSource, aTarget, fs::copy_options::overwrite_existing, error)) {
+  fs::remove(aTarget, error);
+  if (!fs::copy_file(aSource, aTarget, error)) {
     return false;
   }
   fs::remove(aSource, error);
@@ -65,7 +65,8 @@ bool TUpdateFileList::UnCompress(TZlibHandler& aHandler) {
       file.Status = fsInstall_ErrorUncompress;
       Log("\tUnCompress failed: " + TZlibHandler::ZLibResultToString(unpackResult) + ", " + file.LocalFile);
       result = false;
-    } else if (LongPathName(unpacked) == LongPathName(file.LocalFile)) {
+    } else if (Common::TUpdateUtils::GetLongPathName(unpacked) ==
+               Common::TUpdateUtils::GetLongPathName(file.LocalFile)) {
       // Exact comparison: on Linux two names that differ in case are two files.
       file.Status = fsInstall_Complete;
     } else {

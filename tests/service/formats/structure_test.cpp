@@ -213,6 +213,11 @@ TEST_F(StructureTest, WrittenFormIsAlphabeticalWithAllDescriptionsAndRoundTrips)
   TMainStructCollection fromFile;
   ASSERT_TRUE(fromFile.LoadFromFile(path.string()));
   EXPECT_EQ(fromFile.SaveToString(), xml);
+
+  // A file that cannot be written is reported, not taken for saved.
+  const fs::path unwritable = fDir / "missing" / "module.xml";
+  EXPECT_FALSE(structure.SaveToFile(unwritable.string()));
+  EXPECT_NE(ServiceLog().find("cannot write " + unwritable.string()), std::string::npos);
 }
 
 TEST_F(StructureTest, UnknownCompareModeReadsAsMinusOne) {

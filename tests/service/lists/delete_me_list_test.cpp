@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 
 namespace Update::Service {
 namespace {
@@ -29,14 +30,17 @@ TEST(DeleteMeListTest, PathsAreStoredAsTheirLongPathName) {
   namespace fs = std::filesystem;
   const fs::path dir = fs::temp_directory_path() / ("qv_deleteme_" + std::to_string(::getpid()));
   fs::remove_all(dir);
-  fs::create_directories(dir / "real");
+  fs::create_directories(dir / "real" / "sub");
   fs::create_directory_symlink(dir / "real", dir / "link");
+  std::ofstream(dir / "real" / "x.txt") << "x";
 
   TDeleteMeList list;
   TDeleteMeItem& viaLink = list.NewItem((dir / "link" / "x.txt").string(), TType::dmFile);
   EXPECT_EQ(viaLink.Path(), (dir / "real" / "x.txt").string());
   EXPECT_EQ(&list.NewItem((dir / "real" / "sub" / ".." / "x.txt").string(), TType::dmFile), &viaLink);
   EXPECT_EQ(list.Count(), 1u);
+  // A path that does not exist cannot be resolved and is kept as given.
+  EXPECT_EQ(list.NewItem((dir / "link" / "gone").string(), TType::dmFile).Path(), (dir / "link" / "gone").string());
   fs::remove_all(dir);
 }
 
