@@ -232,6 +232,13 @@ void TFileInfo::Assign(const TFileInfo& aSource) {
   FParentItem = parent;
 }
 
+void TFileInfo::SetVersion(const Common::TFileVersion& aVersion) {
+  FVersionMajor = aVersion.Major;
+  FVersionMinor = aVersion.Minor;
+  FVersionRelease = aVersion.Release;
+  FVersionBuild = aVersion.Build;
+}
+
 void TFileInfo::ClearInfoForDeleted() {
   FSize = 0;
   FPackedSize = 0;

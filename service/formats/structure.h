@@ -28,6 +28,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/file_version.h"
 #include "service/formats/xml_utils.h"
 
 namespace Update::Service {
@@ -80,6 +81,11 @@ class TFileInfo final : public TXmlItem {
   TStructItem* ParentItem() const { return FParentItem; }
   // Copies every value (stored and check results), not the parent link.
   void Assign(const TFileInfo& aSource);
+  // The four version numbers.
+  Common::TFileVersion GetVersion() const {
+    return Common::TFileVersion(FVersionMajor, FVersionMinor, FVersionRelease, FVersionBuild);
+  }
+  void SetVersion(const Common::TFileVersion& aVersion);
   // Sizes, checksums, time and version numbers to 0 (a file that is to be deleted).
   void ClearInfoForDeleted();
   // aFolder + FPackedName, or false (and a log line naming it) for an unsafe package name.

@@ -140,6 +140,7 @@ TEST_F(StructureTest, ShuffledMixedCaseXmlLoadsTheSameTree) {
   EXPECT_EQ(app.FileInfo()->FCompareMode, fcmVersion);
   EXPECT_EQ(app.FileInfo()->FVersionRelease, 3);
   EXPECT_EQ(app.FileInfo()->FTime, 1450000000);
+  EXPECT_EQ(app.FileInfo()->GetVersion().AsString(), "1.2.3.4");
   EXPECT_EQ(app.FileInfo()->ParentItem(), &app);
   EXPECT_EQ(app.ParentCollection(), &root.Dir()->Items());
   // Loading leaves the minimal form: a file keeps only its file description.
@@ -374,6 +375,21 @@ TEST_F(StructureTest, LookupsAssignAndDeleteWorkOnTheTree) {
   EXPECT_EQ(copy.GetItem(0).FSpecialDir, "[InstallDir]");
   EXPECT_EQ(copy.GetItem(0).Dir()->Items().Items(1).Inst()->FTargetPath, "/t/");
   EXPECT_EQ(copy.GeObjectsCount(), 2);
+
+  TFileInfo& info = *file.FileInfo();
+  info.SetVersion(Common::TFileVersion(5, 6, 7, 8));
+  info.FSize = 10;
+  info.FCrc = 11;
+  info.FTime = 12;
+  info.FPackedName = "keep.z";
+  EXPECT_EQ(info.FVersionRelease, 7);
+  info.ClearInfoForDeleted();
+  EXPECT_TRUE(info.GetVersion().IsEmpty());
+  EXPECT_EQ(info.FSize, 0);
+  EXPECT_EQ(info.FCrc, 0);
+  EXPECT_EQ(info.FTime, 0);
+  EXPECT_EQ(info.FPackedSize, 0);
+  EXPECT_EQ(info.FPackedName, "keep.z");
 
   copy.DeleteInstInformation();
   EXPECT_EQ(copy.GetItem(0).Dir()->Items().Items(1).Inst(), nullptr);
