@@ -65,8 +65,11 @@ function(quorvane_add_test name)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-    PROPERTIES LABELS ${label} TIMEOUT ${ARG_TIMEOUT}
-               ENVIRONMENT "QUORVANE_SOURCE_DIR=${PROJECT_SOURCE_DIR};QUORVANE_BINARY_DIR=${PROJECT_BINARY_DIR}")
+    # Test discovery flattens list values, so the environment carries one variable only;
+    # the source folder reaches tests as the compile definition QUORVANE_TEST_SOURCE_DIR.
+    PROPERTIES LABELS ${label} TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "QUORVANE_BINARY_DIR=${PROJECT_BINARY_DIR}")
+  target_compile_definitions(${name} PRIVATE QUORVANE_TEST_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+                                             QUORVANE_TEST_BINARY_DIR="${PROJECT_BINARY_DIR}")
 endfunction()
 
 # quorvane_add_benchmark(name SOURCES ... LIBS ...): a Google Benchmark executable.
