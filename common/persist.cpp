@@ -523,12 +523,13 @@ void TPersist::Diag_InfiniteLoopReset() {
   fSaving.clear();
 }
 
-bool TPersist::Diag_InfiniteLoopCheckAndWarn(const void* aInstance) {
-  const bool seen = !fVisited.insert(aInstance).second;
+bool TPersist::Diag_InfiniteLoopCheckAndWarn(const void* aInstance, const TPersistTypeInfo* aType) {
+  const TInstanceKey key{aInstance, aType};
+  const bool seen = !fVisited.insert(key).second;
   if (seen && Options.Diag_InfiniteLoop) {
     throw EInfiniteLoop("xPersistence: Infinite loop");
   }
-  return fSaving.count(aInstance) == 0;
+  return fSaving.count(key) == 0;
 }
 
 void TPersist::Diag_AddTrace(std::string aText) {
@@ -766,15 +767,16 @@ TPersistValuePtr TPersist::FromInstance(const TPersistTypeInfo& aType, const voi
                                         bool aInObjectList) {
   const void* instance = aInstance;
   const TPersistTypeInfo& type = DynamicTypeOf(aType, instance);
-  if (!Diag_InfiniteLoopCheckAndWarn(instance)) {
+  if (!Diag_InfiniteLoopCheckAndWarn(instance, &type)) {
     return FromNull();  // a cycle: the instance is being saved further up
   }
-  fSaving.insert(instance);
+  const TInstanceKey key{instance, &type};
+  fSaving.insert(key);
   struct TLeave {
-    std::set<const void*>& Saving;
-    const void* Instance;
-    ~TLeave() { Saving.erase(Instance); }
-  } leave{fSaving, instance};
+    std::set<TInstanceKey>& Saving;
+    TInstanceKey Key;
+    ~TLeave() { Saving.erase(Key); }
+  } leave{fSaving, key};
 
   if (TInstanceInterceptor* interceptor = GetInstanceInterceptor(type, aMember)) {
     // The interceptor writes under a key of a parent; give it a scratch parent.
@@ -982,8 +984,9 @@ void TPersist::Object_SaveToPersistObject(TPersistValue_Object& aTarget, const v
     }
     return;
   }
-  fVisited.insert(instance);
-  fSaving.insert(instance);
+  const TInstanceKey key{instance, &type};
+  fVisited.insert(key);
+  fSaving.insert(key);
   if (IsList(type, nullptr) || IsObjectList(type, nullptr)) {
     // A list at the root is saved in the non-compact layout (the root must be an object).
     auto node = FromList(type, instance, nullptr, aInstanceOptions);
@@ -994,14 +997,14 @@ void TPersist::Object_SaveToPersistObject(TPersistValue_Object& aTarget, const v
     } else if (node) {
       aTarget.Add_PersistValue(Options.NameItemsArray, std::move(node));
     }
-    fSaving.erase(instance);
+    fSaving.erase(key);
     return;
   }
   if (aInstanceOptions.PersistInstanceTypeName == pitAlwaysSaveType) {
     Persist_TypeName(aTarget, type);
   }
   Persist_InstanceValues(aTarget, instance, type, aInstanceOptions, true);
-  fSaving.erase(instance);
+  fSaving.erase(key);
 }
 
 // ---- loading ----
