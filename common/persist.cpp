@@ -354,48 +354,50 @@ TPersistInstance TPersist::CreateInstance(const TPersistTypeInfo& aType) {
   return {aType.Create(), &aType};
 }
 
-TRecordInterceptor* TPersist::GetRecordInterceptor(const TPersistTypeInfo& aType,
-                                                   const TPersistMember* aFieldOrProperty) {
-  TRecordInterceptorFactory factory = nullptr;
-  if (aFieldOrProperty && aFieldOrProperty->Attributes.RecordInterceptor) {
-    factory = aFieldOrProperty->Attributes.RecordInterceptor;
-  } else if (aType.Attributes.RecordInterceptor) {
-    factory = aType.Attributes.RecordInterceptor;
-  } else if (auto registered = FindIn(fRecordInterceptors, aType.QualifiedName)) {
-    factory = *registered;
-  } else if (auto global = FindGlobal(&TGlobalRegistry::RecordInterceptors, aType.QualifiedName)) {
-    factory = *global;
+namespace {
+// Interceptor lookup: the member's attribute, the type's attribute, the engine's registry
+// under the type's qualified name, the process-wide registry.
+template <class TFactory, class TMap>
+TFactory ChooseFactory(TFactory aMemberFactory, TFactory aTypeFactory, const TMap& aEngineRegistry,
+                       const TMap TGlobalRegistry::*aGlobalRegistry, const std::string& aQualifiedName) {
+  if (aMemberFactory) {
+    return aMemberFactory;
   }
-  if (!factory) {
+  if (aTypeFactory) {
+    return aTypeFactory;
+  }
+  if (auto registered = FindIn(aEngineRegistry, aQualifiedName)) {
+    return *registered;
+  }
+  return FindGlobal(aGlobalRegistry, aQualifiedName).value_or(nullptr);
+}
+}  // namespace
+
+template <class TInterceptor, class TFactory>
+TInterceptor* TPersist::CachedInterceptor(TFactory aFactory) {
+  if (!aFactory) {
     return nullptr;
   }
-  auto& cached = fInterceptorCache[reinterpret_cast<const void*>(factory)];
+  auto& cached = fInterceptorCache[reinterpret_cast<const void*>(aFactory)];
   if (!cached) {
-    cached = factory(*this);
+    cached = aFactory(*this);
   }
-  return static_cast<TRecordInterceptor*>(cached.get());
+  return static_cast<TInterceptor*>(cached.get());
+}
+
+TRecordInterceptor* TPersist::GetRecordInterceptor(const TPersistTypeInfo& aType,
+                                                   const TPersistMember* aFieldOrProperty) {
+  return CachedInterceptor<TRecordInterceptor>(ChooseFactory(
+      aFieldOrProperty ? aFieldOrProperty->Attributes.RecordInterceptor : nullptr, aType.Attributes.RecordInterceptor,
+      fRecordInterceptors, &TGlobalRegistry::RecordInterceptors, aType.QualifiedName));
 }
 
 TInstanceInterceptor* TPersist::GetInstanceInterceptor(const TPersistTypeInfo& aType,
                                                        const TPersistMember* aFieldOrProperty) {
-  TInstanceInterceptorFactory factory = nullptr;
-  if (aFieldOrProperty && aFieldOrProperty->Attributes.InstanceInterceptor) {
-    factory = aFieldOrProperty->Attributes.InstanceInterceptor;
-  } else if (aType.Attributes.InstanceInterceptor) {
-    factory = aType.Attributes.InstanceInterceptor;
-  } else if (auto registered = FindIn(fInstanceInterceptors, aType.QualifiedName)) {
-    factory = *registered;
-  } else if (auto global = FindGlobal(&TGlobalRegistry::InstanceInterceptors, aType.QualifiedName)) {
-    factory = *global;
-  }
-  if (!factory) {
-    return nullptr;
-  }
-  auto& cached = fInterceptorCache[reinterpret_cast<const void*>(factory)];
-  if (!cached) {
-    cached = factory(*this);
-  }
-  return static_cast<TInstanceInterceptor*>(cached.get());
+  return CachedInterceptor<TInstanceInterceptor>(
+      ChooseFactory(aFieldOrProperty ? aFieldOrProperty->Attributes.InstanceInterceptor : nullptr,
+                    aType.Attributes.InstanceInterceptor, fInstanceInterceptors, &TGlobalRegistry::InstanceInterceptors,
+                    aType.QualifiedName));
 }
 
 TPersistInstanceOptions TPersist::MergePersistInstanceOptions(const TPersistInstanceOptions& aCurrent,

@@ -1203,6 +1203,8 @@ class TPersist {
     };
   }
 
+  template <class TInterceptor, class TFactory>
+  TInterceptor* CachedInterceptor(TFactory aFactory);
   TPersistValuePtr FromValueAt(const TPersistTypeInfo& aType, const void* aValue, const TPersistMember* aMember,
                                std::string_view aPlace, bool aInObjectList);
   TPersistValuePtr FromInstance(const TPersistTypeInfo& aType, const void* aInstance, const TPersistMember* aMember,
