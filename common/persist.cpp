@@ -354,48 +354,50 @@ TPersistInstance TPersist::CreateInstance(const TPersistTypeInfo& aType) {
   return {aType.Create(), &aType};
 }
 
-TRecordInterceptor* TPersist::GetRecordInterceptor(const TPersistTypeInfo& aType,
-                                                   const TPersistMember* aFieldOrProperty) {
-  TRecordInterceptorFactory factory = nullptr;
-  if (aFieldOrProperty && aFieldOrProperty->Attributes.RecordInterceptor) {
-    factory = aFieldOrProperty->Attributes.RecordInterceptor;
-  } else if (aType.Attributes.RecordInterceptor) {
-    factory = aType.Attributes.RecordInterceptor;
-  } else if (auto registered = FindIn(fRecordInterceptors, aType.QualifiedName)) {
-    factory = *registered;
-  } else if (auto global = FindGlobal(&TGlobalRegistry::RecordInterceptors, aType.QualifiedName)) {
-    factory = *global;
+namespace {
+// Interceptor lookup: the member's attribute, the type's attribute, the engine's registry
+// under the type's qualified name, the process-wide registry.
+template <class TFactory, class TMap>
+TFactory ChooseFactory(TFactory aMemberFactory, TFactory aTypeFactory, const TMap& aEngineRegistry,
+                       const TMap TGlobalRegistry::*aGlobalRegistry, const std::string& aQualifiedName) {
+  if (aMemberFactory) {
+    return aMemberFactory;
   }
-  if (!factory) {
+  if (aTypeFactory) {
+    return aTypeFactory;
+  }
+  if (auto registered = FindIn(aEngineRegistry, aQualifiedName)) {
+    return *registered;
+  }
+  return FindGlobal(aGlobalRegistry, aQualifiedName).value_or(nullptr);
+}
+}  // namespace
+
+template <class TInterceptor, class TFactory>
+TInterceptor* TPersist::CachedInterceptor(TFactory aFactory) {
+  if (!aFactory) {
     return nullptr;
   }
-  auto& cached = fInterceptorCache[reinterpret_cast<const void*>(factory)];
+  auto& cached = fInterceptorCache[reinterpret_cast<const void*>(aFactory)];
   if (!cached) {
-    cached = factory(*this);
+    cached = aFactory(*this);
   }
-  return static_cast<TRecordInterceptor*>(cached.get());
+  return static_cast<TInterceptor*>(cached.get());
+}
+
+TRecordInterceptor* TPersist::GetRecordInterceptor(const TPersistTypeInfo& aType,
+                                                   const TPersistMember* aFieldOrProperty) {
+  return CachedInterceptor<TRecordInterceptor>(ChooseFactory(
+      aFieldOrProperty ? aFieldOrProperty->Attributes.RecordInterceptor : nullptr, aType.Attributes.RecordInterceptor,
+      fRecordInterceptors, &TGlobalRegistry::RecordInterceptors, aType.QualifiedName));
 }
 
 TInstanceInterceptor* TPersist::GetInstanceInterceptor(const TPersistTypeInfo& aType,
                                                        const TPersistMember* aFieldOrProperty) {
-  TInstanceInterceptorFactory factory = nullptr;
-  if (aFieldOrProperty && aFieldOrProperty->Attributes.InstanceInterceptor) {
-    factory = aFieldOrProperty->Attributes.InstanceInterceptor;
-  } else if (aType.Attributes.InstanceInterceptor) {
-    factory = aType.Attributes.InstanceInterceptor;
-  } else if (auto registered = FindIn(fInstanceInterceptors, aType.QualifiedName)) {
-    factory = *registered;
-  } else if (auto global = FindGlobal(&TGlobalRegistry::InstanceInterceptors, aType.QualifiedName)) {
-    factory = *global;
-  }
-  if (!factory) {
-    return nullptr;
-  }
-  auto& cached = fInterceptorCache[reinterpret_cast<const void*>(factory)];
-  if (!cached) {
-    cached = factory(*this);
-  }
-  return static_cast<TInstanceInterceptor*>(cached.get());
+  return CachedInterceptor<TInstanceInterceptor>(
+      ChooseFactory(aFieldOrProperty ? aFieldOrProperty->Attributes.InstanceInterceptor : nullptr,
+                    aType.Attributes.InstanceInterceptor, fInstanceInterceptors, &TGlobalRegistry::InstanceInterceptors,
+                    aType.QualifiedName));
 }
 
 TPersistInstanceOptions TPersist::MergePersistInstanceOptions(const TPersistInstanceOptions& aCurrent,
@@ -523,12 +525,13 @@ void TPersist::Diag_InfiniteLoopReset() {
   fSaving.clear();
 }
 
-bool TPersist::Diag_InfiniteLoopCheckAndWarn(const void* aInstance) {
-  const bool seen = !fVisited.insert(aInstance).second;
+bool TPersist::Diag_InfiniteLoopCheckAndWarn(const void* aInstance, const TPersistTypeInfo* aType) {
+  const TInstanceKey key{aInstance, aType};
+  const bool seen = !fVisited.insert(key).second;
   if (seen && Options.Diag_InfiniteLoop) {
     throw EInfiniteLoop("xPersistence: Infinite loop");
   }
-  return fSaving.count(aInstance) == 0;
+  return fSaving.count(key) == 0;
 }
 
 void TPersist::Diag_AddTrace(std::string aText) {
@@ -766,15 +769,16 @@ TPersistValuePtr TPersist::FromInstance(const TPersistTypeInfo& aType, const voi
                                         bool aInObjectList) {
   const void* instance = aInstance;
   const TPersistTypeInfo& type = DynamicTypeOf(aType, instance);
-  if (!Diag_InfiniteLoopCheckAndWarn(instance)) {
+  if (!Diag_InfiniteLoopCheckAndWarn(instance, &type)) {
     return FromNull();  // a cycle: the instance is being saved further up
   }
-  fSaving.insert(instance);
+  const TInstanceKey key{instance, &type};
+  fSaving.insert(key);
   struct TLeave {
-    std::set<const void*>& Saving;
-    const void* Instance;
-    ~TLeave() { Saving.erase(Instance); }
-  } leave{fSaving, instance};
+    std::set<TInstanceKey>& Saving;
+    TInstanceKey Key;
+    ~TLeave() { Saving.erase(Key); }
+  } leave{fSaving, key};
 
   if (TInstanceInterceptor* interceptor = GetInstanceInterceptor(type, aMember)) {
     // The interceptor writes under a key of a parent; give it a scratch parent.
@@ -982,8 +986,9 @@ void TPersist::Object_SaveToPersistObject(TPersistValue_Object& aTarget, const v
     }
     return;
   }
-  fVisited.insert(instance);
-  fSaving.insert(instance);
+  const TInstanceKey key{instance, &type};
+  fVisited.insert(key);
+  fSaving.insert(key);
   if (IsList(type, nullptr) || IsObjectList(type, nullptr)) {
     // A list at the root is saved in the non-compact layout (the root must be an object).
     auto node = FromList(type, instance, nullptr, aInstanceOptions);
@@ -994,14 +999,14 @@ void TPersist::Object_SaveToPersistObject(TPersistValue_Object& aTarget, const v
     } else if (node) {
       aTarget.Add_PersistValue(Options.NameItemsArray, std::move(node));
     }
-    fSaving.erase(instance);
+    fSaving.erase(key);
     return;
   }
   if (aInstanceOptions.PersistInstanceTypeName == pitAlwaysSaveType) {
     Persist_TypeName(aTarget, type);
   }
   Persist_InstanceValues(aTarget, instance, type, aInstanceOptions, true);
-  fSaving.erase(instance);
+  fSaving.erase(key);
 }
 
 // ---- loading ----

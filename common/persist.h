@@ -1182,7 +1182,9 @@ class TPersist {
   // Records aInstance as visited; raises EInfiniteLoop with Diag_InfiniteLoop when it was
   // visited before in this save. Returns false when the instance is already being saved
   // further up (a cycle), which the caller must not descend into.
-  bool Diag_InfiniteLoopCheckAndWarn(const void* aInstance);
+  // An instance is identified by its address and class: a member object at offset 0
+  // shares its owner's address without being the owner.
+  bool Diag_InfiniteLoopCheckAndWarn(const void* aInstance, const TPersistTypeInfo* aType = nullptr);
   // Trace of the members being processed, innermost last (for messages).
   void Diag_AddTrace(std::string aText);
   const std::vector<std::string>& Diag_Trace() const { return fTrace; }
@@ -1201,6 +1203,8 @@ class TPersist {
     };
   }
 
+  template <class TInterceptor, class TFactory>
+  TInterceptor* CachedInterceptor(TFactory aFactory);
   TPersistValuePtr FromValueAt(const TPersistTypeInfo& aType, const void* aValue, const TPersistMember* aMember,
                                std::string_view aPlace, bool aInObjectList);
   TPersistValuePtr FromInstance(const TPersistTypeInfo& aType, const void* aInstance, const TPersistMember* aMember,
@@ -1235,8 +1239,9 @@ class TPersist {
   std::map<TEnumKey, std::string> fEnumAlias;
   std::vector<TPersistValuePtr> fRoots;
   std::map<const void*, std::unique_ptr<TCustomInterceptor>> fInterceptorCache;  // key: factory address
-  std::set<const void*> fVisited;
-  std::set<const void*> fSaving;  // instances on the current save path
+  using TInstanceKey = std::pair<const void*, const TPersistTypeInfo*>;
+  std::set<TInstanceKey> fVisited;
+  std::set<TInstanceKey> fSaving;  // instances on the current save path
   std::vector<std::string> fTrace;
 };
 

@@ -586,3 +586,112 @@ TEST(PersistObjectTest, NoDefaultConstructor) {
 }
 
 }  // namespace
+
+namespace PersistTestTypes {
+
+// A class that is saved by an instance interceptor as "name=value" text.
+class TTagged {
+ public:
+  std::string fName;
+  std::int32_t fValue = 0;
+  static void Describe(TPersistDescriber<TTagged>& d) {
+    d.Class("Test.TTagged");
+    d.Field("fName", &TTagged::fName);
+    d.Field("fValue", &TTagged::fValue);
+  }
+};
+
+class TTaggedInterceptor : public TInstanceInterceptor {
+ public:
+  using TInstanceInterceptor::TInstanceInterceptor;
+  void Persist_InstanceValues(TPersistValue_Object& aParent, const std::string& aName, const TPersistInstanceOptions&,
+                              const TPersistMember*, const void* aInstance, const TPersistTypeInfo&) override {
+    const auto& tagged = *static_cast<const TTagged*>(aInstance);
+    aParent.Add_String(aName.empty() ? "tag" : aName, tagged.fName + "=" + std::to_string(tagged.fValue));
+  }
+  void Load_InstanceValues(const TPersistValue_Object& aParent, const std::string& aName,
+                           const TPersistInstanceOptions&, const TPersistMember*, void* aInstance,
+                           const TPersistTypeInfo&) override {
+    const auto* text = aParent.Get_String(aName.empty() ? "tag" : aName);
+    if (!text || text->Value().find('=') == std::string::npos) {
+      return;
+    }
+    auto& tagged = *static_cast<TTagged*>(aInstance);
+    tagged.fName = text->Value().substr(0, text->Value().find('='));
+    tagged.fValue = std::stoi(text->Value().substr(text->Value().find('=') + 1));
+  }
+};
+
+class THolder {
+ public:
+  TTagged fTagged;
+  std::int32_t fCount = 0;
+  TPersistList<std::string> fNames;
+  std::int32_t GetCount() const { return fCount; }
+  void SetCount(std::int32_t aValue) { fCount = aValue * 10; }
+  static void Describe(TPersistDescriber<THolder>& d) {
+    d.Class("Test.THolder");
+    d.Field("fTagged", &THolder::fTagged).Persist();
+    d.Field("fNames", &THolder::fNames).Persist().PersistList(false, true);
+    d.Property("Count", &THolder::GetCount, &THolder::SetCount);
+  }
+};
+
+}  // namespace PersistTestTypes
+
+namespace {
+
+TEST(PersistInterceptorTest, InstanceInterceptorForMembersAndTheRoot) {
+  THolder holder;
+  holder.fTagged.fName = "n";
+  holder.fTagged.fValue = 5;
+  holder.fNames.Add("x");
+  TPersist::Register_Global_InstanceInterceptor<TTagged, TTaggedInterceptor>();
+  const std::string text = TPersist_Json::Object_SaveToJsonString(holder, InstanceOptions_Save, SaveOptions_Compact);
+  EXPECT_EQ(text, R"({"fTagged":"n=5","fNames":["x"]})") << "compact list layout from the member attribute";
+
+  THolder loaded;
+  loaded.fNames.Add("kept");
+  ASSERT_TRUE(
+      TPersist_Json::Object_LoadFromJsonString(R"({"fTagged":"m=7","fNames":["y"]})", loaded, InstanceOptions_Load));
+  EXPECT_EQ(loaded.fTagged.fName, "m");
+  EXPECT_EQ(loaded.fTagged.fValue, 7);
+  ASSERT_EQ(loaded.fNames.Count(), 2u) << "ClearBeforeLoad false appends";
+  EXPECT_EQ(loaded.fNames[1], "y");
+
+  // At the root the interceptor works on the root node itself.
+  EXPECT_EQ(TPersist_Json::Object_SaveToJsonString(holder.fTagged, InstanceOptions_Save, SaveOptions_Compact),
+            R"({"tag":"n=5"})");
+  TTagged root;
+  ASSERT_TRUE(TPersist_Json::Object_LoadFromJsonString(R"({"tag":"r=1"})", root, InstanceOptions_Load));
+  EXPECT_EQ(root.fName, "r");
+  TPersist::Unregister_Global_InstanceInterceptor("Test.TTagged");
+
+  // Without the interceptor the member is a nested object again.
+  EXPECT_EQ(TPersist_Json::Object_SaveToJsonString(holder, InstanceOptions_Save, SaveOptions_Compact),
+            R"({"fTagged":{"fName":"n","fValue":5},"fNames":["x"]})");
+}
+
+TEST(PersistObjectTest, PropertiesGoThroughGetterAndSetter) {
+  THolder holder;
+  holder.fCount = 3;
+  const TPersistInstanceOptions properties(pidProperties, pinExcludeNestedInstances, picNeverCreate, pitNeverSaveType);
+  EXPECT_EQ(TPersist_Json::Object_SaveToJsonString(holder, properties, SaveOptions_Compact), R"({"Count":3})");
+  ASSERT_TRUE(TPersist_Json::Object_LoadFromJsonString(R"({"Count":4})", holder, properties));
+  EXPECT_EQ(holder.fCount, 40) << "loaded through the setter";
+  ASSERT_TRUE(TPersist_Json::Object_LoadFromJsonString(R"({"Count":"bad"})", holder, properties));
+  EXPECT_EQ(holder.fCount, 40) << "a property is left unchanged when the value is empty";
+}
+
+TEST(PersistObjectTest, CompactListReadsTheObjectLayoutOnlyWhenUntyped) {
+  TPersist persist;
+  auto* tree = Parse(persist, R"({"fNames":{"@Items":["a","b"]}})");
+  THolder holder;
+  persist.Load_InstanceValues(*tree, holder, InstanceOptions_Load, true);
+  EXPECT_EQ(holder.fNames.Count(), 0u);
+  persist.Options.AllowLoadFromUntyped = true;
+  persist.Load_InstanceValues(*tree, holder, InstanceOptions_Load, true);
+  EXPECT_EQ(holder.fNames.Count(), 2u);
+}
+
+}  // namespace
