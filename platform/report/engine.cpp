@@ -33,11 +33,22 @@ struct Fragment {
   Component* Deferred = nullptr;
 };
 
+// A component printed again at the top of the next page when its band instance
+// continues there (ReprintOnOverFlow).
+struct Reprint {
+  Micro BandTop = 0;
+  Micro BandBottom = 0;
+  Micro Top = 0;
+  Micro Bottom = 0;
+  std::vector<Fragment> Fragments;
+};
+
 struct Strip {
   Micro Height = 0;
   std::vector<Fragment> Fragments;
   std::vector<std::pair<Micro, Micro>> KeepRanges;
   std::vector<Micro> Breaks;
+  std::vector<Reprint> Reprints;
 };
 
 void OffsetItem(ArchiveItem& aItem, Micro aDx, Micro aDy) {
@@ -60,13 +71,26 @@ void OffsetItem(ArchiveItem& aItem, Micro aDx, Micro aDy) {
       aItem);
 }
 
+void OffsetFragment(Fragment& aFragment, Micro aDx, Micro aDy) {
+  aFragment.Top += aDy;
+  aFragment.Bottom += aDy;
+  for (auto& item : aFragment.Items)
+    OffsetItem(item, aDx, aDy);
+}
+
 void AppendStrip(Strip& aTarget, Strip&& aSource, Micro aDx, Micro aDy) {
   for (auto& fragment : aSource.Fragments) {
-    fragment.Top += aDy;
-    fragment.Bottom += aDy;
-    for (auto& item : fragment.Items)
-      OffsetItem(item, aDx, aDy);
+    OffsetFragment(fragment, aDx, aDy);
     aTarget.Fragments.push_back(std::move(fragment));
+  }
+  for (auto& reprint : aSource.Reprints) {
+    reprint.BandTop += aDy;
+    reprint.BandBottom += aDy;
+    reprint.Top += aDy;
+    reprint.Bottom += aDy;
+    for (auto& fragment : reprint.Fragments)
+      OffsetFragment(fragment, aDx, aDy);
+    aTarget.Reprints.push_back(std::move(reprint));
   }
   for (auto [from, to] : aSource.KeepRanges)
     aTarget.KeepRanges.emplace_back(from + aDy, to + aDy);
@@ -326,9 +350,17 @@ class Engine {
         Strip body;
         if (child) {
           const Micro width = sub->ParentWidth ? aWidth - sub->Left : sub->Width;
-          if (!child->Pipeline && sub->Pipeline)
+          // The sub-report's own pipeline, when set, feeds its child report for this run.
+          DataPipeline* const saved = child->Pipeline;
+          if (sub->Pipeline)
             child->Pipeline = sub->Pipeline;
-          body = LayoutReportBody(*child, width);
+          try {
+            body = LayoutReportBody(*child, width);
+          } catch (...) {
+            child->Pipeline = saved;
+            throw;
+          }
+          child->Pipeline = saved;
         }
         entry.Height = sub->Behavior == PrintBehavior::pbFixed ? sub->Height : body.Height;
         children.emplace(component, std::move(body));
@@ -373,7 +405,13 @@ class Engine {
       const Micro top = it->second.Top;
       const Micro height = it->second.Height;
       if (auto text = texts.find(component); text != texts.end()) {
+        const std::size_t first = strip.Fragments.size();
         EmitText(strip, static_cast<TextComponent&>(*component), text->second, top, height);
+        if (component->ReprintOnOverFlow) {
+          std::vector<Fragment> copies(strip.Fragments.begin() + static_cast<std::ptrdiff_t>(first),
+                                       strip.Fragments.end());
+          strip.Reprints.push_back({0, 0, top, top + height, std::move(copies)});
+        }
       } else if (auto child = children.find(component); child != children.end()) {
         auto* sub = static_cast<SubReport*>(component);
         if (sub->Behavior == PrintBehavior::pbSection)
@@ -391,6 +429,10 @@ class Engine {
       } else {
         EmitGraphic(strip, *component, top, height, strip.Height);
       }
+    }
+    for (auto& reprint : strip.Reprints) {
+      if (reprint.BandBottom == 0)
+        reprint.BandBottom = strip.Height;
     }
     return strip;
   }
@@ -604,12 +646,30 @@ class Engine {
           }
         }
       }
+      // Components to print again where their band continues.
+      std::vector<Fragment> reprints;
+      if (!atBreak && cut < aStrip.Height) {
+        for (const Reprint& reprint : aStrip.Reprints) {
+          if (reprint.Bottom <= cut && reprint.BandTop < cut && reprint.BandBottom > cut) {
+            for (Fragment fragment : reprint.Fragments) {
+              OffsetFragment(fragment, 0, cut - reprint.Top);
+              reprints.push_back(std::move(fragment));
+            }
+          }
+        }
+      }
       fY += cut - offset;
       offset = cut;
       if (atBreak)
         ++nextBreak;
-      if (atBreak || !(offset >= aStrip.Height && allDone()))
+      if (atBreak || !(offset >= aStrip.Height && allDone())) {
         fPendingBreak = true;
+        if (!reprints.empty()) {
+          EnsurePage();
+          for (const Fragment& fragment : reprints)
+            Place(fragment, fY - offset);
+        }
+      }
     }
   }
 

@@ -214,7 +214,8 @@ class PageBreak : public Component {
 
 enum class PrintBehavior { pbChild = 0, pbSection = 1, pbFixed = 2 };
 
-// Prints its child report (own bands, own pipeline) inside a band. Copies made for
+// Prints its child report (own bands, own pipeline) inside a band. When the sub-report's
+// own `Pipeline` is set, it feeds the child report instead of the child's `Pipeline`. Copies made for
 // data items are usually created unowned (std::make_unique) and placed with
 // Band::AddObject.
 class SubReport : public Component {

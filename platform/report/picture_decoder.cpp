@@ -6,6 +6,8 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <librsvg/rsvg.h>
 
+#include "platform/report/pixbuf_support.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -14,8 +16,6 @@ namespace Platform::Report {
 
 namespace {
 
-// Pictures larger than this are refused rather than decoded into huge buffers.
-constexpr double kMaxPixels = 64.0 * 1024 * 1024;
 constexpr double kMaxVectorSide = 4096;
 
 bool StartsWith(const Picture& aPicture, std::initializer_list<std::uint8_t> aPrefix) {
@@ -31,45 +31,26 @@ bool IsEmf(const Picture& aPicture) {
 }
 
 std::optional<std::pair<int, int>> ProbeSize(const std::vector<std::uint8_t>& aBytes) {
-  GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
-  GError* error = nullptr;
-  bool ok = gdk_pixbuf_loader_write(loader, aBytes.data(), aBytes.size(), &error);
-  if (error)
-    g_clear_error(&error);
-  ok = gdk_pixbuf_loader_close(loader, &error) && ok;
-  if (error)
-    g_clear_error(&error);
-  std::optional<std::pair<int, int>> size;
-  if (GdkPixbuf* pixbuf = ok ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr) {
-    size = std::make_pair(gdk_pixbuf_get_width(pixbuf), gdk_pixbuf_get_height(pixbuf));
-  }
-  g_object_unref(loader);
-  return size;
+  const auto pixbuf = Pixbuf::Load(aBytes);
+  if (!pixbuf)
+    return std::nullopt;
+  return std::make_pair(gdk_pixbuf_get_width(pixbuf.get()), gdk_pixbuf_get_height(pixbuf.get()));
 }
 
 std::optional<DecodedPicture> DecodeThroughPixbuf(const Picture& aPicture) {
-  GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+  const auto pixbuf = Pixbuf::Load(aPicture.Bytes);
+  if (!pixbuf)
+    return std::nullopt;
+  gchar* buffer = nullptr;
+  gsize size = 0;
   GError* error = nullptr;
-  bool ok = gdk_pixbuf_loader_write(loader, aPicture.Bytes.data(), aPicture.Bytes.size(), &error);
-  if (error)
-    g_clear_error(&error);
-  ok = gdk_pixbuf_loader_close(loader, &error) && ok;
-  if (error)
-    g_clear_error(&error);
-  GdkPixbuf* pixbuf = ok ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
   std::optional<DecodedPicture> result;
-  if (pixbuf && static_cast<double>(gdk_pixbuf_get_width(pixbuf)) * gdk_pixbuf_get_height(pixbuf) <= kMaxPixels) {
-    gchar* buffer = nullptr;
-    gsize size = 0;
-    if (gdk_pixbuf_save_to_buffer(pixbuf, &buffer, &size, "png", &error, nullptr)) {
-      result = DecodedPicture{ImageFormat::ifPNG, std::vector<std::uint8_t>(buffer, buffer + size),
-                              gdk_pixbuf_get_width(pixbuf), gdk_pixbuf_get_height(pixbuf)};
-      g_free(buffer);
-    }
-    if (error)
-      g_clear_error(&error);
+  if (gdk_pixbuf_save_to_buffer(pixbuf.get(), &buffer, &size, "png", &error, nullptr)) {
+    result = DecodedPicture{ImageFormat::ifPNG, std::vector<std::uint8_t>(buffer, buffer + size),
+                            gdk_pixbuf_get_width(pixbuf.get()), gdk_pixbuf_get_height(pixbuf.get())};
+    g_free(buffer);
   }
-  g_object_unref(loader);
+  g_clear_error(&error);
   return result;
 }
 
@@ -151,7 +132,7 @@ std::optional<DecodedPicture> DecodePicture(const Picture& aPicture) {
   if (png || jpeg) {
     // Carried unchanged; decoded once here to learn the size and to refuse broken files.
     auto size = ProbeSize(aPicture.Bytes);
-    if (!size || static_cast<double>(size->first) * size->second > kMaxPixels)
+    if (!size)
       return std::nullopt;
     return DecodedPicture{png ? ImageFormat::ifPNG : ImageFormat::ifJPEG, aPicture.Bytes, size->first, size->second};
   }

@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "platform/report/pango_support.h"
+#include "platform/report/pixbuf_support.h"
 
 namespace Platform::Report {
 
@@ -23,18 +24,10 @@ void SetColor(cairo_t* aCairo, std::uint32_t aColor) {
 
 // Decodes PNG or JPEG bytes into a cairo image surface (nullptr when undecodable).
 cairo_surface_t* DecodeImage(const ArchiveImage& aImage, bool aKeepJpeg) {
-  GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
-  GError* error = nullptr;
-  bool ok = gdk_pixbuf_loader_write(loader, aImage.Bytes.data(), aImage.Bytes.size(), &error);
-  if (error)
-    g_clear_error(&error);
-  ok = gdk_pixbuf_loader_close(loader, &error) && ok;
-  if (error)
-    g_clear_error(&error);
-  GdkPixbuf* pixbuf = ok ? gdk_pixbuf_loader_get_pixbuf(loader) : nullptr;
+  const auto loaded = Pixbuf::Load(aImage.Bytes);
+  GdkPixbuf* pixbuf = loaded.get();
   cairo_surface_t* surface = nullptr;
-  if (pixbuf && gdk_pixbuf_get_bits_per_sample(pixbuf) == 8 &&
-      static_cast<double>(gdk_pixbuf_get_width(pixbuf)) * gdk_pixbuf_get_height(pixbuf) <= 64.0 * 1024 * 1024) {
+  if (pixbuf && gdk_pixbuf_get_bits_per_sample(pixbuf) == 8) {
     const int width = gdk_pixbuf_get_width(pixbuf);
     const int height = gdk_pixbuf_get_height(pixbuf);
     const int channels = gdk_pixbuf_get_n_channels(pixbuf);
@@ -61,7 +54,6 @@ cairo_surface_t* DecodeImage(const ArchiveImage& aImage, bool aKeepJpeg) {
       cairo_surface_set_mime_data(surface, CAIRO_MIME_TYPE_JPEG, copy, aImage.Bytes.size(), g_free, copy);
     }
   }
-  g_object_unref(loader);
   return surface;
 }
 

@@ -47,7 +47,8 @@ struct StyledText {
   std::vector<Paragraph> Paragraphs;
 
   // Plain UTF-8 text in one style: each '\n' (a preceding '\r' is dropped) starts a
-  // new paragraph.
+  // new paragraph. Invalid UTF-8 becomes U+FFFD; control characters other than tab
+  // are dropped.
   static StyledText FromPlain(const std::string& aText, const TextStyle& aStyle,
                               TextAlignment aAlignment = TextAlignment::taLeft);
   // All runs concatenated, paragraphs joined with '\n'.

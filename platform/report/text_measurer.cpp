@@ -2,10 +2,31 @@
 
 #include <algorithm>
 
+#include "platform/text/text.h"
+
 namespace Platform::Report {
 
-StyledText StyledText::FromPlain(const std::string& aText, const TextStyle& aStyle, TextAlignment aAlignment) {
+namespace {
+
+// Well-formed UTF-8 (invalid sequences become U+FFFD) without control characters
+// other than tab and line feed: Pango takes nothing else, and neither does the archive.
+std::string CleanText(const std::string& aText) {
+  const bool clean = Platform::Text::IsValidUtf8(aText) && std::none_of(aText.begin(), aText.end(), [](char c) {
+                       const auto u = static_cast<unsigned char>(c);
+                       return (u < 0x20 && c != '\t' && c != '\n' && c != '\r') || u == 0x7F;
+                     });
+  if (clean)
+    return aText;
+  std::u32string codePoints = Platform::Text::Utf8ToUtf32(aText);
+  std::erase_if(codePoints, [](char32_t c) { return (c < 0x20 && c != '\t' && c != '\n' && c != '\r') || c == 0x7F; });
+  return Platform::Text::Utf32ToUtf8(codePoints);
+}
+
+}  // namespace
+
+StyledText StyledText::FromPlain(const std::string& aRawText, const TextStyle& aStyle, TextAlignment aAlignment) {
   StyledText result;
+  const std::string aText = CleanText(aRawText);
   std::size_t start = 0;
   while (true) {
     std::size_t end = aText.find('\n', start);

@@ -257,6 +257,42 @@ TEST(ReportEngine, TableRepeatsItsDetailBandPerRecordOverTwoPages) {
   EXPECT_EQ(horizontal, 1);
 }
 
+TEST(ReportEngine, SubReportPipelineFeedsItsChildReport) {
+  TTablePipeline own = TablePipeline(2);
+  TTablePipeline bound = TablePipeline(3);
+  TTable table(own);
+  table.Table->Pipeline = &bound;
+  const ArchiveDocument document = Print(table.Module);
+  EXPECT_EQ(CountText(document, "R3C1"), 1);
+  EXPECT_EQ(table.Table->GetReport()->Pipeline, &own);  // nothing changed behind the caller's back
+}
+
+TEST(ReportEngine, ReprintOnOverFlowRepeatsAComponentWhereItsBandContinues) {
+  for (bool reprint : {true, false}) {
+    SCOPED_TRACE(reprint);
+    Report report;
+    SmallPage(report);
+    Band& detail = report.CreateBand(BandType::btDetail);
+    detail.PrintHeightDynamic = true;
+    Memo& label = AddMemo(report, detail, "Label", "Eingabe");
+    label.Width = 50000;
+    label.ReprintOnOverFlow = reprint;
+    Memo& value = AddMemo(report, detail, "Value", Numbered("V", 25));
+    value.Left = 50000;
+    value.Width = 100000;
+    const ArchiveDocument document = Print(report);
+    ASSERT_EQ(document.Pages.size(), 2u);
+    EXPECT_EQ(CountText(document, "Eingabe"), reprint ? 2 : 1);
+    if (reprint) {
+      const auto texts = Texts(document.Pages[1]);
+      ASSERT_FALSE(texts.empty());
+      EXPECT_EQ(texts.front().Text, "Eingabe");
+      EXPECT_EQ(texts.front().Top, 10000);
+    }
+    EXPECT_EQ(FindText(document, "V19").second.Top, 10000);
+  }
+}
+
 TEST(ReportEngine, EmptyPipelinePrintsTitleAndSummaryOnly) {
   TTablePipeline pipeline = TablePipeline(0);
   TTable table(pipeline);

@@ -77,6 +77,7 @@ TEST(RtfReader, ReadsTheSubsetTheHostSends) {
       {R"({\rtf1 end} after)", "end"},
       {R"({\rtf1 x\'zz y\'4)", "x y"},
       {"plain text, not RTF", "plain text, not RTF"},
+      {"plain\x01 \xE4 text", "plain ä text"},  // not UTF-8: read as Windows-1252, controls dropped
       {"", ""},
   };
   for (const Case& c : cases) {
