@@ -1,5 +1,7 @@
 #include "common/state.h"
 
+#include "common/config.h"
+
 #include <stdexcept>
 
 #include "common/persist_json.h"
@@ -126,16 +128,12 @@ void TUpdateState::LoadFromFolder(TUpdateState& aUpdateState, const std::filesys
   aUpdateState.LoadFromJson(text);
 }
 
-void TUpdateState::Save(const TUpdateState&) {
-  throw std::logic_error(
-      "TUpdateState::Save: the update configuration folder (Paths.UpdateConfigDir) is not available yet; "
-      "use SaveToFolder");
+void TUpdateState::Save(const TUpdateState& aUpdateState) {
+  SaveToFolder(aUpdateState, UpdateConfig().Paths().UpdateConfigDir);
 }
 
-void TUpdateState::Load(TUpdateState&) {
-  throw std::logic_error(
-      "TUpdateState::Load: the update configuration folder (Paths.UpdateConfigDir) is not available yet; "
-      "use LoadFromFolder");
+void TUpdateState::Load(TUpdateState& aUpdateState) {
+  LoadFromFolder(aUpdateState, UpdateConfig().Paths().UpdateConfigDir);
 }
 
 }  // namespace Update::Common

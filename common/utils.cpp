@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform/fileversion/fileversion.h"
+#include "platform/guid/guid.h"
 #include "platform/paths/paths.h"
 #include "platform/process/process.h"
 #include "platform/text/text.h"
@@ -117,6 +119,35 @@ TNumberFormat TNumberFormat::UserDefault() {
     result.DecimalSeparator = decimal;
   }
   return result;
+}
+
+int TUpdateUtils::CompareFileVersion(const TFileVersion& aLeft, const TFileVersion& aRight) {
+  const std::int32_t left[] = {aLeft.Major, aLeft.Minor, aLeft.Release, aLeft.Build};
+  const std::int32_t right[] = {aRight.Major, aRight.Minor, aRight.Release, aRight.Build};
+  for (int i = 0; i < 4; ++i) {
+    if (left[i] != right[i])
+      return left[i] < right[i] ? -1 : 1;
+  }
+  return 0;
+}
+
+bool TUpdateUtils::GetFileVersion(std::string_view aFileName, TFileVersion& aVersion) {
+  aVersion = TFileVersion();
+  std::optional<Platform::TFileVersionNumbers> numbers = Platform::GetFileVersion(std::string(aFileName));
+  if (!numbers) {
+    return false;
+  }
+  aVersion = TFileVersion(numbers->Major, numbers->Minor, numbers->Release, numbers->Build);
+  return true;
+}
+
+std::string TUpdateUtils::GetFileVersion_AsString(std::string_view aFileName) {
+  TFileVersion version;
+  return GetFileVersion(aFileName, version) ? version.AsString() : std::string();
+}
+
+std::string TUpdateUtils::GetUrlWithCacheBusting(std::string_view aUrl) {
+  return std::string(aUrl) + "?" + Platform::TGUID::NewGuid().ToHexString();
 }
 
 std::string TUpdateUtils::CorrectUrl(std::string_view aUrl, bool aIncludeSlash) {
@@ -290,6 +321,15 @@ std::string TUpdateUtils::FormatFileSize(std::int64_t aSizeInBytes, bool aLongFo
 
 std::string TUpdateUtils::DateTimeToStr(Platform::TDateTime aDateTime) {
   return aDateTime.FormatDateTimeShort();
+}
+
+std::string TUpdateUtils::Trim(std::string_view aText) {
+  auto isSpace = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+  while (!aText.empty() && isSpace(aText.front()))
+    aText.remove_prefix(1);
+  while (!aText.empty() && isSpace(aText.back()))
+    aText.remove_suffix(1);
+  return std::string(aText);
 }
 
 bool TUpdateUtils::GetBoolFromBuffer(std::string_view aBuffer) {

@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/file_version.h"
 #include "platform/datetime/datetime.h"
 
 namespace Update::Common {
@@ -45,12 +46,22 @@ class TUpdateUtils {
  public:
   TUpdateUtils() = delete;
 
+  // -1, 0 or 1: Major, then Minor, Release and Build as signed numbers.
+  static int CompareFileVersion(const TFileVersion& aLeft, const TFileVersion& aRight);
+  // The version stamped into one of our programs or libraries; false (and 0.0.0.0) for
+  // any other file.
+  static bool GetFileVersion(std::string_view aFileName, TFileVersion& aVersion);
+  // Its dotted text, or empty.
+  static std::string GetFileVersion_AsString(std::string_view aFileName);
+
   // URLs.
   static std::string CorrectUrl(std::string_view aUrl, bool aIncludeSlash);
   // aMainUrl (given "http://" when it has no scheme) with exactly one "/" after it,
   // then aPath; a file URL loses one trailing "/", a folder URL gets one. A leading "/"
   // in aPath is kept (and gives a double slash).
   static std::string GetUrl(std::string_view aMainUrl, std::string_view aPath, bool aIsFile);
+  // aUrl + "?" + a new random GUID as 32 lower-case hex digits.
+  static std::string GetUrlWithCacheBusting(std::string_view aUrl);
   static bool IsAbsoluteUrl(std::string_view aUrl);
   static bool IsRelativeUrlFromRoot(std::string_view aUrl);
 
@@ -88,6 +99,9 @@ class TUpdateUtils {
 
   // "yyyy-mm-dd hh:nn:ss", the time left out at exactly midnight; locale-independent.
   static std::string DateTimeToStr(Platform::TDateTime aDateTime);
+
+  // aText without leading and trailing blanks and control characters (bytes <= ' ').
+  static std::string Trim(std::string_view aText);
 
   // IPC payloads.
   static bool GetBoolFromBuffer(std::string_view aBuffer);

@@ -1,5 +1,7 @@
 #include "common/winapi_consumer.h"
 
+#include "common/utils.h"
+
 #include <cxxabi.h>
 
 #include <cerrno>
@@ -13,17 +15,8 @@ namespace Update::Common {
 
 namespace {
 
-std::string Trim(std::string_view aText) {
-  std::size_t first = aText.find_first_not_of(" \t\r\n");
-  if (first == std::string_view::npos) {
-    return std::string();
-  }
-  std::size_t last = aText.find_last_not_of(" \t\r\n");
-  return std::string(aText.substr(first, last - first + 1));
-}
-
 std::string Prefix(std::string_view aMessage) {
-  std::string prefix = Trim(aMessage);
+  std::string prefix = TUpdateUtils::Trim(aMessage);
   if (!prefix.empty()) {
     prefix += "\r\n";
   }

@@ -149,6 +149,44 @@ TEST(UpdateUtils, FilesAndFolders) {
   std::filesystem::remove_all(folder);
 }
 
+TEST(UpdateUtils, CompareFileVersionTakesTheFirstDifference) {
+  struct TCase {
+    const char* Left;
+    const char* Right;
+    int Expected;
+  };
+  const TCase cases[] = {
+      {"1.2.3.4", "1.2.3.4", 0}, {"1.2.3.4", "1.2.3.5", -1},
+      {"2.0.0.0", "1.9.9.9", 1}, {"1.10.0.0", "1.9.0.0", 1},  // numbers, not texts
+      {"1.2", "1.2.0.0", 0},
+  };
+  for (const TCase& c : cases) {
+    EXPECT_EQ(TUpdateUtils::CompareFileVersion(TFileVersion(c.Left), TFileVersion(c.Right)), c.Expected)
+        << c.Left << " vs " << c.Right;
+  }
+  EXPECT_EQ(TUpdateUtils::CompareFileVersion(TFileVersion(-1, 0, 0, 0), TFileVersion(0, 0, 0, 0)), -1);
+}
+
+TEST(UpdateUtils, FileVersionOfOurOwnProgramsOnly) {
+  TFileVersion version = TFileVersion(9, 9, 9, 9);
+  // The test program is stamped like every program of the build.
+  ASSERT_TRUE(TUpdateUtils::GetFileVersion(Platform::Paths::ExecutablePath(), version));
+  EXPECT_FALSE(version.IsEmpty());
+  EXPECT_EQ(TUpdateUtils::GetFileVersion_AsString(Platform::Paths::ExecutablePath()), version.AsString());
+  EXPECT_FALSE(TUpdateUtils::GetFileVersion("/etc/hostname", version));
+  EXPECT_TRUE(version.IsEmpty());
+  EXPECT_EQ(TUpdateUtils::GetFileVersion_AsString("/nonexistent"), "");
+}
+
+TEST(UpdateUtils, CacheBustingAppendsAFreshGuid) {
+  std::string first = TUpdateUtils::GetUrlWithCacheBusting("http://h/meta.json");
+  std::string second = TUpdateUtils::GetUrlWithCacheBusting("http://h/meta.json");
+  ASSERT_EQ(first.size(), std::string("http://h/meta.json?").size() + 32);
+  EXPECT_TRUE(first.starts_with("http://h/meta.json?"));
+  EXPECT_EQ(first.find_first_not_of("0123456789abcdef", 19), std::string::npos) << first;
+  EXPECT_NE(first, second);
+}
+
 TEST(UpdateUtils, IsAppRunningComparesWholeExecutablePaths) {
   std::string self = Platform::Paths::ExecutablePath();
   EXPECT_TRUE(TUpdateUtils::IsAppRunning(self));
