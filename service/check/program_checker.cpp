@@ -629,9 +629,12 @@ std::int32_t TProgramCollectionChecker::GetPackedFileInfo(const TStructItem* aIt
       throw std::runtime_error("cannot seek in " + path);
     }
     crc->Reset();
-    crc->SetBinStream(&in);
-    const bool calculated = crc->Calculate();
-    crc->SetBinStream(nullptr);
+    std::vector<char> block(TCalcStreamCRC::BlockSize);
+    while (in) {
+      in.read(block.data(), static_cast<std::streamsize>(block.size()));
+      crc->Update(block.data(), static_cast<std::size_t>(in.gcount()));
+    }
+    const bool calculated = in.eof() && !in.bad();
     if (!calculated) {
       Log(std::string(kPackedPrefix) + "fCrc.Calculate");
       return STG_E_INVALIDFUNCTION;
@@ -646,9 +649,6 @@ std::int32_t TProgramCollectionChecker::GetPackedFileInfo(const TStructItem* aIt
     }
     return S_OK;
   } catch (const std::exception& e) {
-    if (fCollection.fCrc != nullptr) {
-      fCollection.fCrc->SetBinStream(nullptr);
-    }
     LogException(std::string(kPackedPrefix) + ExceptionText(e));
     return step;
   }

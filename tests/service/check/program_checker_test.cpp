@@ -170,5 +170,48 @@ TEST_F(ProgramCheckerTest, FileManagerReportsAFailedReductionAsError) {
   EXPECT_FALSE(manager.Busy());
 }
 
+TEST_F(ProgramCheckerTest, MergeKeepsTheHigherVersionAndTheLaterChecksum) {
+  for (const int version : {3, 2}) {
+    TMainStructItem& root = fCollection.Add().fItems.AddMain();
+    root.FName = "Program";
+    root.FSpecialDir = version == 3 ? "[InstallDir]" : "[installdir]";
+    TStructItem& byVersion = AddFile(root.Dir()->Items(), "v.dll", "v" + std::to_string(version), fcmVersion);
+    byVersion.FileInfo()->FVersionMajor = version;
+    AddFile(root.Dir()->Items(), "d.txt", "content " + std::to_string(version), fcmDefault);
+  }
+  TProgramCollectionChecker checker(fCollection, fConfig);
+  ASSERT_EQ(checker.Merge(), 2);
+  ASSERT_EQ(fCollection.fMergedItems.Count(), 1u);
+  EXPECT_EQ(checker.CountMergedFiles(), 2);
+  const TStructCollection& merged = fCollection.fMergedItems.Items(0).Dir()->Items();
+  EXPECT_EQ(merged.GetFileByName("v.dll")->FileInfo()->FVersionMajor, 3);
+  EXPECT_EQ(merged.GetFileByName("d.txt")->FileInfo()->FCrc, CrcOf("content 2"));
+}
+
+TEST_F(ProgramCheckerTest, ValidPackageIsTakenFromTheDownloadFolderDamagedOneIsNot) {
+  for (const bool damaged : {false, true}) {
+    fCollection.fMergedItems.Clear();
+    TMainStructItem& root = Root();
+    AddFile(root.Dir()->Items(), "a.txt", "payload", fcmCheckSum);
+    Write(fDir / "src" / "a.txt", std::string("payload"));
+    const fs::path package = fDir / "download" / "Program" / "a.txt.z";
+    fs::create_directories(package.parent_path());
+    TZlibHandler zip;
+    zip.SetInput((fDir / "src" / "a.txt").string());
+    zip.SetOutput(package.string());
+    ASSERT_EQ(zip.Compress(), TZlibResult::zrOK);
+    if (damaged) {
+      std::fstream file(package, std::ios::in | std::ios::out | std::ios::binary);
+      file.seekp(-1, std::ios::end);
+      file.put('\x55');
+    }
+    TProgramCollectionChecker checker(fCollection, fConfig);
+    ASSERT_TRUE(checker.Reduce());
+    ASSERT_TRUE(checker.CollectFiles());
+    EXPECT_EQ(fCollection.fFilesToInstall.Count(), 1u) << damaged;
+    EXPECT_EQ(fCollection.fFilesToDownload.Count(), damaged ? 1u : 0u) << damaged;
+  }
+}
+
 }  // namespace
 }  // namespace Update::Service
