@@ -1,11 +1,14 @@
 #include "service/check/program_checker.h"
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "service/check/file_manager.h"
 #include "service/formats/crc.h"
@@ -210,6 +213,47 @@ TEST_F(ProgramCheckerTest, ValidPackageIsTakenFromTheDownloadFolderDamagedOneIsN
     ASSERT_TRUE(checker.CollectFiles());
     EXPECT_EQ(fCollection.fFilesToInstall.Count(), 1u) << damaged;
     EXPECT_EQ(fCollection.fFilesToDownload.Count(), damaged ? 1u : 0u) << damaged;
+  }
+}
+
+// Opens of the files in one folder, seen by the kernel (inotify), so the count cannot be
+// fooled by the code under test.
+std::vector<std::string> OpenedDuring(const fs::path& aFolder, const std::function<void()>& aAction) {
+  const int fd = ::inotify_init1(IN_NONBLOCK);
+  EXPECT_GE(fd, 0);
+  EXPECT_GE(::inotify_add_watch(fd, aFolder.c_str(), IN_OPEN), 0);
+  aAction();
+  std::vector<std::string> names;
+  alignas(inotify_event) char buffer[8192];
+  for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) {
+    for (char* p = buffer; p < buffer + n;) {
+      const auto* event = reinterpret_cast<const inotify_event*>(p);
+      if (event->len > 0 && (event->mask & IN_ISDIR) == 0) {
+        names.emplace_back(event->name);
+      }
+      p += sizeof(inotify_event) + event->len;
+    }
+  }
+  ::close(fd);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(ProgramCheckerTest, InstalledFilesAreReadOnlyForAChecksumOfTheRightSize) {
+  struct TCase {
+    TFileCompareMode Mode;
+    std::vector<std::string> Opened;
+  };
+  for (const TCase& c : {TCase{fcmCheckSum, {"same.txt"}}, TCase{fcmDate, {}}}) {
+    fCollection.fMergedItems.Clear();
+    TMainStructItem& root = Root();
+    Write(fDir / "install" / "same.txt", "same");
+    Write(fDir / "install" / "longer.txt", "longer on disk");
+    AddFile(root.Dir()->Items(), "same.txt", "same", c.Mode);
+    AddFile(root.Dir()->Items(), "longer.txt", "short", c.Mode);
+    TProgramCollectionChecker checker(fCollection, fConfig);
+    EXPECT_EQ(OpenedDuring(fDir / "install", [&] { EXPECT_TRUE(checker.Reduce()); }), c.Opened)
+        << FileCompareModeToString(c.Mode);
   }
 }
 
