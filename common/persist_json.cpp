@@ -605,6 +605,17 @@ void TPersist_Json_Abstract::AppendEscaped(std::string& aTarget, std::string_vie
         replacement = "\\t";
         break;
       default:
+        // Other control characters would make a document that no JSON reader,
+        // ours included, accepts again: write them as \u00XX.
+        if (static_cast<unsigned char>(aString[i]) < 0x20) {
+          static constexpr char kHex[] = "0123456789abcdef";
+          const auto c = static_cast<unsigned char>(aString[i]);
+          aTarget.append(aString.data() + start, i - start);
+          aTarget += "\\u00";
+          aTarget += kHex[c >> 4];
+          aTarget += kHex[c & 0xF];
+          start = i + 1;
+        }
         continue;
     }
     aTarget.append(aString.data() + start, i - start);

@@ -73,10 +73,20 @@ TEST(PersistJsonPrinterTest, SortObjectKeysMetaSortsOrdinally) {
   EXPECT_EQ(Print(*root, SaveOptions_Compact), R"({"B":2,"a":3,"b":1})");
 }
 
-TEST(PersistJsonPrinterTest, EscapesExactlySevenCharacters) {
+TEST(PersistJsonPrinterTest, EscapesSevenCharactersByNameAndOtherControlsAsUnicode) {
   EXPECT_EQ(TPersist_Json::EscapeString("a\\b\"c\bd\fe\nf\rg\th"), "a\\\\b\\\"c\\bd\\fe\\nf\\rg\\th");
-  EXPECT_EQ(TPersist_Json::EscapeString(std::string("\x01/\x1f\x7f\xc3\xa4", 6)),
-            std::string("\x01/\x1f\x7f\xc3\xa4", 6));
+  // A raw control character would make the document unreadable: it goes out as \u00XX.
+  EXPECT_EQ(TPersist_Json::EscapeString(std::string("\0\x01/\x1f\x7f\xc3\xa4", 7)),
+            std::string("\\u0000\\u0001/\\u001f\x7f\xc3\xa4"));
+  {
+    TPersist persist;
+    auto* root = persist.CreateRootObject();
+    root->Add_String("t", std::string("a\0b\x02", 4));
+    TPersist reader;
+    TPersistValue_Object* tree = nullptr;
+    ASSERT_TRUE(TPersist_Json::PersistObject_LoadFromJsonString(Print(*root, SaveOptions_Compact), reader, tree));
+    EXPECT_EQ(tree->Get_String("t")->Value(), std::string("a\0b\x02", 4));
+  }
   TPersist persist;
   auto* root = persist.CreateRootObject();
   root->Add_String("k\"e\\y", "v");
@@ -249,7 +259,7 @@ TEST(PersistJsonDocumentTest, DocumentsPrintWithTheSameLayout) {
   auto document = TPersist_Json::Json_LoadFromString(R"({"a":1,"b":[true,null],"c":{},"s":"q\"\u0001"})");
   ASSERT_NE(document, nullptr);
   EXPECT_EQ(TPersist_Json::Json_SaveToString(*document, SaveOptions_Compact),
-            "{\"a\":1,\"b\":[true,null],\"c\":{},\"s\":\"q\\\"\x01\"}");
+            R"({"a":1,"b":[true,null],"c":{},"s":"q\"\u0001"})");
   TPersist persist;
   auto* tree = TPersist_Json::Object_LoadFromJsonObject(*document, persist);
   ASSERT_NE(tree, nullptr);
