@@ -363,6 +363,12 @@ class TLongNumber : public TParent {
   T MaxValue() const { return fMax; }
   void SetMinValue(T aValue) { fMin = aValue; }
   void SetMaxValue(T aValue) { fMax = aValue; }
+  // Sets all three as a stream or a stored form holds them, without the range check.
+  void SetRawValues(T aValue, T aMin, T aMax) {
+    fValue = aValue;
+    fMin = aMin;
+    fMax = aMax;
+  }
   std::string GetValueAsString() const override {
     return this->ApplyOnGetValueAsString(
         NumberText(this->PropertyKind(), NumberAsDouble(this->PropertyKind(), fValue)));
