@@ -4,6 +4,7 @@
 #include <array>
 #include <limits>
 
+#include "common/settings.h"
 #include "common/state.h"
 #include "common/utils.h"
 #include "platform/text/text.h"
@@ -323,6 +324,14 @@ bool TUpdateIPCNode::Send(TUpdateIPCMessageType aMessageType, const TUpdateProgr
 
 bool TUpdateIPCNode::Send(TUpdateIPCMessageType aMessageType, const TUpdateState& aState) {
   return Send(aMessageType, EncodeTextPayload(aState.SaveToJson(false)));
+}
+
+bool TUpdateIPCNode::Send(TUpdateIPCMessageType aMessageType, const TUpdateSettings& aSettings) {
+  return Send(aMessageType, EncodeTextPayload(aSettings.SaveToJson(false)));
+}
+
+bool TUpdateIPCNode::Send(TUpdateIPCMessageType aMessageType, const TProxySettings& aProxySettings) {
+  return Send(aMessageType, EncodeTextPayload(aProxySettings.SaveToJson(false)));
 }
 
 bool TUpdateIPCNode::CheckForServer(const std::string& aServerName) {

@@ -35,6 +35,8 @@ namespace Update::Common {
 
 struct TUpdateProgress;
 class TUpdateState;
+struct TUpdateSettings;
+struct TProxySettings;
 
 // Message codes D GGG NNNNN: D = 1 client to service, 2 service to client; GGG group;
 // NNNNN number in the group. The values are the wire format: never change or reuse one.
@@ -215,6 +217,9 @@ class TUpdateIPCNode : public TIPCNodeThreadSafe {
   // JSON text payloads: the compact JSON of the record.
   bool Send(TUpdateIPCMessageType aMessageType, const TUpdateProgress& aProgress);
   bool Send(TUpdateIPCMessageType aMessageType, const TUpdateState& aState);
+  bool Send(TUpdateIPCMessageType aMessageType, const TUpdateSettings& aSettings);
+  // The four proxy texts travel in their protected form, as in "update.proxy.json".
+  bool Send(TUpdateIPCMessageType aMessageType, const TProxySettings& aProxySettings);
 
   // True when a process owns the mailslot aServerName.
   static bool CheckForServer(const std::string& aServerName);

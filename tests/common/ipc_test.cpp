@@ -1,4 +1,5 @@
 #include "common/ipc.h"
+#include "common/settings.h"
 
 #include "common/state.h"
 
@@ -315,6 +316,33 @@ TEST_F(IPCNodeTest, ProgressAndStateTravelAsCompactJson) {
   EXPECT_EQ(received.FileCheck(), state.FileCheck());
   EXPECT_TRUE(received.CanDownload());
   EXPECT_FALSE(received.CanInstall());
+}
+
+TEST_F(IPCNodeTest, SettingsAndProxySettingsTravelAsCompactJson) {
+  TUpdateIPCNode client(kClient, true);
+  client.SetDefaultRecipient(kService);
+  TUpdateIPCNode service(kService, false);
+  TUpdateSettings settings;
+  settings.TrayVisible = TSettings_TrayVisible::tvOnActivity;
+  TProxySettings proxy;
+  proxy.Manual = true;
+  proxy.Manual_Address = "proxy.example";
+  proxy.Manual_Port = 3128;
+  proxy.Manual_Auth = true;
+  proxy.Manual_Username = "user";
+  proxy.Manual_Password = "Geheim!";
+  ASSERT_TRUE(client.Send(T::Set_Settings, settings));
+  ASSERT_TRUE(client.Send(T::Set_ProxySettings, proxy));
+  const auto got = Collect(service, 2);
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(TUpdateSettings::Create(DecodeTextPayload(got[0].Data)), settings);
+  const std::string proxyJson = DecodeTextPayload(got[1].Data);
+  EXPECT_EQ(proxyJson.find("Geheim!"), std::string::npos) << "the password travels protected";
+  const TProxySettings received = TProxySettings::Create(proxyJson);
+  EXPECT_EQ(received.Manual_Address, "proxy.example");
+  EXPECT_EQ(received.Manual_Port, 3128);
+  EXPECT_EQ(received.Manual_Username, "user");
+  EXPECT_EQ(received.Manual_Password, "Geheim!");
 }
 
 TEST_F(IPCNodeTest, LatchBlocksPlainSendsUntilTheDefaultRecipientIsAssigned) {
