@@ -249,7 +249,8 @@ TBuildOptions ParseArguments(const std::vector<std::string>& aArgs) {
 
 // The meta manifest in the layout the service reads: keys in the order name, subpath,
 // type, version, eula-version, modules; two-blank indentation, " : ", CR LF.
-// TODO(lead): switch to TUpdateMetaManifest::SaveToFile once it is on main.
+// TODO: write it through TUpdateMetaManifest::SaveToFile, which now exists, so the layout
+// has one writer.
 std::string MetaManifestJson(const TBuildOptions& aOptions) {
   const auto text = [](const std::string& aValue) {
     return nlohmann::json(aValue).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
