@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 namespace Platform::Report {
 namespace {
 
@@ -65,6 +68,38 @@ TEST(RtfReader, ReadsTheSubsetTheHostSends) {
       {R"({\rtf1\ansi\ansicpg1252 \'e4\'f6\'fc\'df \'80})", "äöüß €"},
       {R"({\rtf1\ansi\ansicpg1251 \'e4})", "д"},
       {R"({\rtf1{\fonttbl{\f0\fcharset238 Arial CE;}}\f0 \'b9})", "ą{@Arial CE}"},
+      // Multi-byte code pages, from the font's \fcharset or \cpg or from \ansicpg.
+      {R"({\rtf1\ansi\ansicpg1252{\fonttbl{\f0\fcharset128 MS Gothic;}}\f0 \'93\'fa\'96\'7b\'8c\'ea})",
+       "日本語{@MS Gothic}"},
+      {R"({\rtf1\ansi\ansicpg932 \'83e\'95\\\'95\'5c})", "テ表表"},  // trail bytes as text and as \\.
+      {R"({\rtf1{\fonttbl{\f0\fcharset134 SimSun;}}\f0\'d6\'d0\'ce\'c4})", "中文{@SimSun}"},
+      {R"({\rtf1{\fonttbl{\f0\fcharset136 MingLiU;}}\f0\'a4\'a4\'a4\'e5})", "中文{@MingLiU}"},
+      {R"({\rtf1{\fonttbl{\f0\fcharset129 Gulim;}}\f0\'c7\'d1\'b1\'b9\'be\'ee})", "한국어{@Gulim}"},
+      {R"({\rtf1\ansi\ansicpg936 \'d6\'d0})", "中"},
+      {R"({\rtf1\ansi\ansicpg65001 \'e2\'82\'ac \'f0\'9f\'98\'80 \'e2\'28})", "€ 😀 \uFFFD("},
+      {R"({\rtf1{\fonttbl{\f0\cpg65001 U;}}\f0\'c3\'a4})", "ä{@U}"},
+      {"{\\rtf1\\ansicpg932 \\'93\r\n\\'fa}", "日"},  // a line break of the file inside a character
+      // Single-byte code pages through the font's character set.
+      {R"({\rtf1{\fonttbl{\f0\fcharset161 Arial Greek;}{\f1\fcharset204 Arial Cyr;}}\f0 \'e1\'e2\'e3 \f1 \'c6\'e6})",
+       "αβγ {@Arial Greek}|Жж{@Arial Cyr}"},
+      {R"({\rtf1{\fonttbl{\f0\fcharset177 H;}{\f1\fcharset163 V;}}\f0\'e0\'f9\f1 \'e0})", "אש{@H}|à{@V}"},
+      {R"({\rtf1{\fonttbl{\f0\fcharset77 M;}{\f1\fcharset255 O;}}\f0\'8a\f1\'84})", "ä{@M}|ä{@O}"},
+      {R"({\rtf1\ansi\ansicpg1251{\fonttbl{\f0\fcharset0 Arial;}{\f1\cpg1253\fcharset204 G;}}\f0\'e4\f1\'e4})",
+       "д|δ{@G}"},  // \fcharset0 is the document's code page; \cpg wins over \fcharset
+      {R"({\rtf1\ansi\deff0{\fonttbl{\f0\fcharset204 Arial Cyr;}}\'c6\b\'c6\plain\'e6})", "Ж|Ж{b}|ж"},
+      {R"({\rtf1{\fonttbl{\f0\fcharset2 Symbol;}{\f1\fcharset2 Wingdings;}}\f0 a\'b7\f1 J})",
+       "α•{@Symbol}|\uF04A{@Wingdings}"},
+      {R"({\rtf1{\fonttbl{\f0\fcharset128 \'82\'6c\'82\'72 \'96\'be\'92\'a9;}}\f0 x})", "x{@ＭＳ 明朝}"},
+      // A character cut short by a control word, a group boundary, a byte that cannot follow
+      // or the end of the input is one U+FFFD; the text after it survives.
+      {R"({\rtf1\ansicpg932 \'93\b x})", "\uFFFD|x{b}"},
+      {R"({\rtf1\ansicpg932 {\'93}y{z\'93}})", "\uFFFDyz\uFFFD"},
+      {R"({\rtf1\ansicpg932 \'93 z\'93\'fa\'93)", "\uFFFD z日\uFFFD"},
+      {R"({\rtf1\ansicpg12345 \'e4a})", "\uFFFDa"},  // a code page iconv does not know
+      // \u wins over the replacement bytes, which are never decoded, also when \uc counts
+      // one byte for a two-byte character.
+      {R"({\rtf1{\fonttbl{\f0\fcharset128 G;}}\f0\uc1\u26085\'93\'fa\u26412?x\uc2\u35486\'8c\'ea y})", "日本x語 y{@G}"},
+      {R"({\rtf1{\fonttbl{\f0\fcharset128 G;}}\f0\uc1\u26085\'93 y})", "日 y{@G}"},
       {R"({\rtf1 \u8364?\u228 ? x})", "€ä x"},
       {R"({\rtf1\uc2 \u8364xy z})", "€ z"},
       {R"({\rtf1\uc0 \u8364 z})", "€z"},
@@ -83,6 +118,28 @@ TEST(RtfReader, ReadsTheSubsetTheHostSends) {
   for (const Case& c : cases) {
     EXPECT_EQ(Describe(ReadRtf(c.Rtf, TextStyle{})), c.Expected) << c.Rtf;
   }
+}
+
+TEST(RtfReader, ReadsOnSeveralThreadsAtOnce) {
+  // Each read converts with its own iconv descriptors.
+  const std::string rtf =
+      R"({\rtf1\ansi\ansicpg932{\fonttbl{\f0\fcharset136 A;}{\f1\fcharset129 B;}}\'93\'fa\f0\'a4\'a4\f1\'c7\'d1})";
+  const std::string expected = "日|中{@A}|한{@B}";
+  std::vector<std::string> failures(4);
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < failures.size(); ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 300 && failures[t].empty(); ++i) {
+        const std::string got = Describe(ReadRtf(rtf, TextStyle{}));
+        if (got != expected)
+          failures[t] = got;
+      }
+    });
+  }
+  for (auto& thread : threads)
+    thread.join();
+  for (const auto& failure : failures)
+    EXPECT_EQ(failure, "");
 }
 
 TEST(RtfReader, ParagraphSpacingAndIndentsAreTwips) {
