@@ -98,6 +98,12 @@ bool IsDir(const std::string& aPath) {
   return ::stat(aPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// Whether the folder aPath is the folder aKept (ending with "/") or holds it.
+bool HoldsFolder(const std::string& aPath, const std::string& aKept) {
+  const std::string folder = Platform::Paths::IncludeTrailingDelimiter(aPath);
+  return !aKept.empty() && aKept.compare(0, folder.size(), folder) == 0;
+}
+
 bool IsSymbolicLink(const std::string& aPath) {
   struct stat st {};
   return ::lstat(aPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
@@ -724,6 +730,11 @@ void TProgramCollectionChecker::SyncFolder(TStructItem& aDirItem, const std::str
     }
   }
   for (const std::string& path : folders) {
+    // The product's download and log folders lie in its install folder: deleting them with
+    // a synchronised install folder would take the packages of this very update.
+    if (HoldsFolder(path, fConfig.UpdateDownloadDir) || HoldsFolder(path, fConfig.UpdateLogDir)) {
+      continue;
+    }
     fCollection.fDeleteMeList.NewItem(path, TDeleteMeItem::TType::dmDirectory);
   }
   for (const std::string& path : files) {

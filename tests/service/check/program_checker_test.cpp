@@ -12,27 +12,22 @@
 
 #include "service/check/file_manager.h"
 #include "service/formats/crc.h"
+#include "tests/service/check/check_fixture.h"
 
 namespace Update::Service {
 namespace {
 
 namespace fs = std::filesystem;
 
-class ProgramCheckerTest : public ::testing::Test {
+class ProgramCheckerTest : public CheckConfigTest {
  protected:
   void SetUp() override {
-    fDir = fs::temp_directory_path() / ("qv_check_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(fDir);
-    fs::create_directories(fDir / "install");
-    fConfig.ResolveSpecialDir = [this](const std::string& aDir) {
-      return aDir == "[InstallDir]" ? (fDir / "install").string() + "/" : std::string();
-    };
-    fConfig.UpdateDownloadDir = (fDir / "download").string() + "/";
+    CheckConfigTest::SetUp();
+    fDir = fRoot / "work";
+    fs::create_directories(fDir);
     fCollection.fCrc = &fCrc;
     fCollection.fMainUrl = "http://127.0.0.1/feed";
   }
-  void TearDown() override { fs::remove_all(fDir); }
 
   void Write(const fs::path& aPath, const std::string& aText) {
     fs::create_directories(aPath.parent_path());
@@ -64,24 +59,60 @@ class ProgramCheckerTest : public ::testing::Test {
     root.NeedDir().FSync = aSync;
     return root;
   }
+  TCheckConfig Config() const { return TCheckConfig::FromUpdateConfig(Common::UpdateConfig()); }
 
   fs::path fDir;
-  TCheckConfig fConfig;
   TCalcStreamCRC fCrc;
   TProgramCollection fCollection;
 };
 
+TEST_F(ProgramCheckerTest, ConfigurationSnapshotComesFromTheUpdateConfiguration) {
+  Common::UpdateConfig().SetUpdateChannelSwitchPending(true);
+  const TCheckConfig config = Config();
+  EXPECT_TRUE(config.UpdateChannelSwitchPending);
+  EXPECT_EQ(config.UpdateDownloadDir, (fRoot / "opt/quorvane/Download/").string());
+  EXPECT_EQ(config.UpdateLogDir, (fRoot / "opt/quorvane/Log/").string());
+  EXPECT_EQ(config.Resolve("[installdir]"), (fRoot / "opt/quorvane/").string());
+  EXPECT_EQ(config.Resolve("[ProgramDataDir]"), (fRoot / "var/lib/").string());
+  EXPECT_EQ(config.Resolve("[Unknown]"), "");
+  // A snapshot: a later change of the flag is seen by the next check only.
+  Common::UpdateConfig().SetUpdateChannelSwitchPending(false);
+  EXPECT_TRUE(config.UpdateChannelSwitchPending);
+  EXPECT_FALSE(Config().UpdateChannelSwitchPending);
+}
+
+// A check that cannot read its configuration fails loudly and leaves the manager ready for
+// the next one.
+// A check that cannot read its configuration fails loudly and leaves the manager ready for
+// the next one.
+TEST_F(ProgramCheckerTest, DamagedConfigurationValueFailsTheCheckAndLeavesTheManagerIdle) {
+  const auto machine = Platform::Registry::THive::HKEY_LOCAL_MACHINE;
+  fRegistry.WriteValue(machine, "Software\\Quorvane\\Update", "UpdateChannelSwitchPending", std::string("yes"));
+  TUpdateFileList files;
+  TBlockingTaskQueue queue;
+  TFileManager manager(files, fCollection, queue);
+  bool done = false;
+  manager.SetOnDone([&](TFileManager&) { done = true; });
+  EXPECT_THROW(manager.CheckFiles(), Platform::Registry::ERegistryException);
+  EXPECT_FALSE(manager.Busy());
+
+  fRegistry.WriteValue(machine, "Software\\Quorvane\\Update", "UpdateChannelSwitchPending", std::uint32_t{1});
+  ASSERT_TRUE(manager.CheckFiles());  // no programs: nothing to do
+  ASSERT_TRUE(queue.RunOne(std::chrono::seconds(30)));
+  EXPECT_TRUE(done);
+}
+
 TEST_F(ProgramCheckerTest, CompareModesDecideTheDownload) {
   TMainStructItem& root = Root();
-  Write(fDir / "install" / "same.txt", "same");
-  Write(fDir / "install" / "changed.txt", "abcd");
+  Write(InstallDir() / "same.txt", "same");
+  Write(InstallDir() / "changed.txt", "abcd");
   AddFile(root.Dir()->Items(), "same.txt", "same", fcmCheckSum);
   AddFile(root.Dir()->Items(), "changed.txt", "wxyz", fcmCheckSum);
   AddFile(root.Dir()->Items(), "missing.txt", "new", fcmNever);
   AddFile(root.Dir()->Items(), "never.txt", "other", fcmNever);
-  Write(fDir / "install" / "never.txt", "on disk");
+  Write(InstallDir() / "never.txt", "on disk");
 
-  TProgramCollectionChecker checker(fCollection, fConfig);
+  TProgramCollectionChecker checker(fCollection, Config());
   ASSERT_TRUE(checker.Reduce());
   fCollection.fMergedItems.CleanRedundantObjects();
   ASSERT_TRUE(checker.CollectFiles());
@@ -99,24 +130,31 @@ TEST_F(ProgramCheckerTest, CompareModesDecideTheDownload) {
 
 TEST_F(ProgramCheckerTest, PendingChannelSwitchForcesTheChecksum) {
   TMainStructItem& root = Root();
-  Write(fDir / "install" / "a.txt", "abcd");
+  Write(InstallDir() / "a.txt", "abcd");
   AddFile(root.Dir()->Items(), "a.txt", "wxyz", fcmNever);
-  fConfig.UpdateChannelSwitchPending = true;
-  TProgramCollectionChecker checker(fCollection, fConfig);
+  Common::UpdateConfig().SetUpdateChannelSwitchPending(true);
+  TProgramCollectionChecker checker(fCollection, Config());
   ASSERT_TRUE(checker.Reduce());
   ASSERT_TRUE(checker.CollectFiles());
   EXPECT_EQ(fCollection.fFilesToDownload.Count(), 1u);
 }
 
-TEST_F(ProgramCheckerTest, SynchronisedFolderDeletesSurplusFilesOnly) {
+TEST_F(ProgramCheckerTest, SynchronisedInstallFolderKeepsTheUpdateFolders) {
   TMainStructItem& root = Root(true);
-  Write(fDir / "install" / "kept.txt", "kept");
-  Write(fDir / "install" / "surplus.txt", "x");
+  Write(InstallDir() / "kept.txt", "kept");
+  Write(InstallDir() / "surplus.txt", "x");
+  Write(InstallDir() / "Log" / "update.service.log", "log");
+  Write(InstallDir() / "Download" / "Program" / "old.z", "package");
+  Write(InstallDir() / "Downloads" / "other.txt", "not ours");
   AddFile(root.Dir()->Items(), "kept.txt", "kept", fcmCheckSum);
-  TProgramCollectionChecker checker(fCollection, fConfig);
+  TProgramCollectionChecker checker(fCollection, Config());
   ASSERT_TRUE(checker.Reduce());
-  ASSERT_EQ(fCollection.fDeleteMeList.Count(), 1u);
-  EXPECT_EQ(fs::path(fCollection.fDeleteMeList.Items(0).Path()).filename(), "surplus.txt");
+  std::vector<std::string> deleted;
+  for (std::size_t i = 0; i < fCollection.fDeleteMeList.Count(); ++i) {
+    deleted.push_back(fs::path(fCollection.fDeleteMeList.Items(i).Path()).lexically_relative(InstallDir()).string());
+  }
+  std::sort(deleted.begin(), deleted.end());
+  EXPECT_EQ(deleted, (std::vector<std::string>{"Downloads", "surplus.txt"}));
   ASSERT_TRUE(checker.CollectFiles());
   EXPECT_EQ(fCollection.fFilesToInstall.Count(), 0u);
 }
@@ -125,15 +163,15 @@ TEST_F(ProgramCheckerTest, MissingInstallFolderOrUnsafeNameFailsTheReduction) {
   {
     TMainStructItem& root = Root();
     AddFile(root.Dir()->Items(), "a.txt", "a", fcmAlways);
-    fs::remove_all(fDir / "install");
-    EXPECT_FALSE(TProgramCollectionChecker(fCollection, fConfig).Reduce());
+    fs::remove_all(InstallDir());
+    EXPECT_FALSE(TProgramCollectionChecker(fCollection, Config()).Reduce());
   }
-  fs::create_directories(fDir / "install");
+  fs::create_directories(InstallDir());
   fCollection.fMergedItems.Clear();
   TMainStructItem& root = Root();
   AddFile(root.Dir()->Items(), "../escape.txt", "a", fcmAlways);
-  EXPECT_FALSE(TProgramCollectionChecker(fCollection, fConfig).Reduce());
-  EXPECT_FALSE(fs::exists(fDir / "escape.txt"));
+  EXPECT_FALSE(TProgramCollectionChecker(fCollection, Config()).Reduce());
+  EXPECT_FALSE(fs::exists(fRoot / "opt" / "escape.txt"));
 }
 
 TEST_F(ProgramCheckerTest, ShortPackageHasAnInvalidHeader) {
@@ -141,7 +179,7 @@ TEST_F(ProgramCheckerTest, ShortPackageHasAnInvalidHeader) {
   TStructItem& item = AddFile(root.Dir()->Items(), "a.txt", "a", fcmAlways);
   item.NeedInst().FSourceFile = (fDir / "short.z").string();
   Write(fDir / "short.z", std::string(351, 'x'));
-  TProgramCollectionChecker checker(fCollection, fConfig);
+  TProgramCollectionChecker checker(fCollection, Config());
   EXPECT_EQ(checker.VerifyDownloadedFile(&item), STG_E_INVALIDHEADER);
   item.NeedInst().FSourceFile = (fDir / "none.z").string();
   EXPECT_EQ(checker.VerifyDownloadedFile(&item), STG_E_FILENOTFOUND);
@@ -161,7 +199,7 @@ TEST_F(ProgramCheckerTest, FileManagerReportsAFailedReductionAsError) {
   fCollection.Add().fFileName = script.string();
   TUpdateFileList files;
   TBlockingTaskQueue queue;
-  TFileManager manager(files, fCollection, fConfig, queue);
+  TFileManager manager(files, fCollection, queue);
   int errors = 0;
   int done = 0;
   manager.SetOnError([&](TFileManager&) { ++errors; });
@@ -182,7 +220,7 @@ TEST_F(ProgramCheckerTest, MergeKeepsTheHigherVersionAndTheLaterChecksum) {
     byVersion.FileInfo()->FVersionMajor = version;
     AddFile(root.Dir()->Items(), "d.txt", "content " + std::to_string(version), fcmDefault);
   }
-  TProgramCollectionChecker checker(fCollection, fConfig);
+  TProgramCollectionChecker checker(fCollection, Config());
   ASSERT_EQ(checker.Merge(), 2);
   ASSERT_EQ(fCollection.fMergedItems.Count(), 1u);
   EXPECT_EQ(checker.CountMergedFiles(), 2);
@@ -197,7 +235,7 @@ TEST_F(ProgramCheckerTest, ValidPackageIsTakenFromTheDownloadFolderDamagedOneIsN
     TMainStructItem& root = Root();
     AddFile(root.Dir()->Items(), "a.txt", "payload", fcmCheckSum);
     Write(fDir / "src" / "a.txt", std::string("payload"));
-    const fs::path package = fDir / "download" / "Program" / "a.txt.z";
+    const fs::path package = DownloadDir() / "Program" / "a.txt.z";
     fs::create_directories(package.parent_path());
     TZlibHandler zip;
     zip.SetInput((fDir / "src" / "a.txt").string());
@@ -208,7 +246,7 @@ TEST_F(ProgramCheckerTest, ValidPackageIsTakenFromTheDownloadFolderDamagedOneIsN
       file.seekp(-1, std::ios::end);
       file.put('\x55');
     }
-    TProgramCollectionChecker checker(fCollection, fConfig);
+    TProgramCollectionChecker checker(fCollection, Config());
     ASSERT_TRUE(checker.Reduce());
     ASSERT_TRUE(checker.CollectFiles());
     EXPECT_EQ(fCollection.fFilesToInstall.Count(), 1u) << damaged;
@@ -247,12 +285,12 @@ TEST_F(ProgramCheckerTest, InstalledFilesAreReadOnlyForAChecksumOfTheRightSize) 
   for (const TCase& c : {TCase{fcmCheckSum, {"same.txt"}}, TCase{fcmDate, {}}}) {
     fCollection.fMergedItems.Clear();
     TMainStructItem& root = Root();
-    Write(fDir / "install" / "same.txt", "same");
-    Write(fDir / "install" / "longer.txt", "longer on disk");
+    Write(InstallDir() / "same.txt", "same");
+    Write(InstallDir() / "longer.txt", "longer on disk");
     AddFile(root.Dir()->Items(), "same.txt", "same", c.Mode);
     AddFile(root.Dir()->Items(), "longer.txt", "short", c.Mode);
-    TProgramCollectionChecker checker(fCollection, fConfig);
-    EXPECT_EQ(OpenedDuring(fDir / "install", [&] { EXPECT_TRUE(checker.Reduce()); }), c.Opened)
+    TProgramCollectionChecker checker(fCollection, Config());
+    EXPECT_EQ(OpenedDuring(InstallDir(), [&] { EXPECT_TRUE(checker.Reduce()); }), c.Opened)
         << FileCompareModeToString(c.Mode);
   }
 }
