@@ -437,5 +437,69 @@ TEST_F(FileCheckFeedTest, ModuleWithoutItsInstallFolderFailsTheCheck) {
   }
 }
 
+// Cancel while the reduction computes the checksum of an installed file: the checksum
+// calculator's progress event holds the check thread there until the cancel request is
+// set, so the request arrives in the middle of the reduction.
+TEST_F(FileCheckFeedTest, CancelStopsTheReductionAtItsNextCheckPointBeforeItReturns) {
+  for (int i = 0; i < 10; ++i) {
+    const std::string name = "f" + std::to_string(i) + ".txt";
+    Source("App", name, "content " + name);
+    Write(InstallDir() / name, "content " + name);
+  }
+  Build({"App,compare=checksum"});
+
+  std::mutex sync;
+  std::condition_variable changed;
+  int started = 0;  // checksums begun
+  std::atomic<bool> waitedForCancel = false;
+  fCrc.SetOnProgress([&](TCalcStreamCRC&, int aPercentage) {
+    if (aPercentage != 0) {
+      return;
+    }
+    {
+      const std::lock_guard lock(sync);
+      ++started;
+    }
+    changed.notify_all();
+    if (started == 1) {
+      // Polls a flag the file manager sets; nothing here decides the order of events.
+      const auto deadline = std::chrono::steady_clock::now() + 60s;
+      while (!fCollection->CancelReduce() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(1ms);
+      }
+      waitedForCancel = fCollection->CancelReduce();
+    }
+  });
+
+  TBlockingTaskQueue queue;
+  TFileManager manager(fFiles, *fCollection, queue);
+  int events = 0;
+  manager.SetOnDone([&](TFileManager&) { ++events; });
+  manager.SetOnError([&](TFileManager&) { ++events; });
+  ASSERT_TRUE(manager.CheckFiles());
+  {
+    std::unique_lock lock(sync);
+    ASSERT_TRUE(changed.wait_for(lock, 60s, [&] { return started > 0; }));
+  }
+  manager.Cancel();
+
+  // The file whose checksum was running is finished, then the reduction stops.
+  EXPECT_TRUE(waitedForCancel);
+  EXPECT_EQ(fCollection->fFileCount.GetFilesDone(), 1);
+  EXPECT_EQ(fCollection->fFileCount.GetFilesTotal(), 10);
+  EXPECT_TRUE(fLog.Contains("\tTProgramCollection.Reduce_DirInfo: CancelReduce"));
+  EXPECT_TRUE(fLog.Contains("\tReduce failed"));
+  EXPECT_FALSE(manager.Busy());
+  EXPECT_EQ(manager.FilesDone(), 0);
+  {
+    const std::lock_guard lock(sync);
+    EXPECT_EQ(started, 1);
+  }
+  // No event of the cancelled check reaches the owner.
+  queue.RunPending();
+  EXPECT_EQ(events, 0);
+  EXPECT_EQ(fFiles.Count(), 0u);
+}
+
 }  // namespace
 }  // namespace Update::Service
