@@ -43,12 +43,29 @@ struct Reprint {
   std::vector<Fragment> Fragments;
 };
 
+// The range of a sub-report's content that may not use the whole page: on a page it
+// stops at `StopPosition` below the top of its band (the band's top on the page where
+// the band starts, the top of the content area where the band continues) and after
+// `PageExtent` of content; on the pages where it continues it resumes `OverFlowOffset`
+// below the top of the content area. Zero means no such limit.
+struct Flow {
+  Micro BandTop = 0;
+  Micro From = 0;
+  Micro To = 0;
+  Micro StopPosition = 0;
+  Micro PageExtent = 0;
+  Micro OverFlowOffset = 0;
+};
+
 struct Strip {
   Micro Height = 0;
   std::vector<Fragment> Fragments;
   std::vector<std::pair<Micro, Micro>> KeepRanges;
   std::vector<Micro> Breaks;
   std::vector<Reprint> Reprints;
+  std::vector<Flow> Flows;
+  // Positions where the page numbering starts again (with the page that holds them).
+  std::vector<Micro> PageResets;
 };
 
 void OffsetItem(ArchiveItem& aItem, Micro aDx, Micro aDy) {
@@ -96,6 +113,14 @@ void AppendStrip(Strip& aTarget, Strip&& aSource, Micro aDx, Micro aDy) {
     aTarget.KeepRanges.emplace_back(from + aDy, to + aDy);
   for (Micro position : aSource.Breaks)
     aTarget.Breaks.push_back(position + aDy);
+  for (Flow flow : aSource.Flows) {
+    flow.BandTop += aDy;
+    flow.From += aDy;
+    flow.To += aDy;
+    aTarget.Flows.push_back(flow);
+  }
+  for (Micro position : aSource.PageResets)
+    aTarget.PageResets.push_back(position + aDy);
 }
 
 // Cuts a splittable fragment's items to the vertical range [aFrom, aTo].
@@ -115,6 +140,42 @@ Fragment ClipFragment(const Fragment& aFragment, Micro aFrom, Micro aTo) {
     }
   }
   return clipped;
+}
+
+// Keeps what lies within the first aHeight of a strip (the box of a fixed sub-report):
+// atomic fragments that reach below it are dropped, cuttable ones are cut.
+void ClipStrip(Strip& aStrip, Micro aHeight) {
+  std::vector<Fragment> kept;
+  for (Fragment& fragment : aStrip.Fragments) {
+    if (fragment.Bottom <= aHeight)
+      kept.push_back(std::move(fragment));
+    else if (fragment.Splittable && fragment.Top < aHeight)
+      kept.push_back(ClipFragment(fragment, fragment.Top, aHeight));
+  }
+  aStrip.Fragments = std::move(kept);
+  std::erase_if(aStrip.Reprints, [aHeight](const Reprint& aReprint) { return aReprint.Bottom > aHeight; });
+  for (Reprint& reprint : aStrip.Reprints)
+    reprint.BandBottom = std::min(reprint.BandBottom, aHeight);
+  std::erase_if(aStrip.KeepRanges, [aHeight](const auto& aRange) { return aRange.first >= aHeight; });
+  for (auto& range : aStrip.KeepRanges)
+    range.second = std::min(range.second, aHeight);
+  std::erase_if(aStrip.Flows, [aHeight](const Flow& aFlow) { return aFlow.From >= aHeight; });
+  for (Flow& flow : aStrip.Flows)
+    flow.To = std::min(flow.To, aHeight);
+  std::erase_if(aStrip.Breaks, [aHeight](Micro aPosition) { return aPosition >= aHeight; });
+  std::erase_if(aStrip.PageResets, [aHeight](Micro aPosition) { return aPosition >= aHeight; });
+  aStrip.Height = aHeight;
+}
+
+// Anchored to the far edge only, a component keeps its distance to that edge of its
+// parent when the parent grows by aGrowth; anchored to both edges it grows with it.
+void ApplyAnchors(unsigned aAnchors, unsigned aNear, unsigned aFar, Micro aGrowth, Micro& aPosition, Micro& aSize) {
+  if (aGrowth == 0 || !(aAnchors & aFar))
+    return;
+  if (aAnchors & aNear)
+    aSize = std::max<Micro>(0, aSize + aGrowth);
+  else
+    aPosition += aGrowth;
 }
 
 std::string FormatNumber(double aValue) {
@@ -157,11 +218,19 @@ class Engine {
     if (fPages.empty())
       fPages.emplace_back();
 
-    // Pass two.
+    // Pass two. Page numbers count within page sets: from the first page, or from a
+    // section that resets the numbering, up to the next such section.
     aDevice.BeginDocument(setup.PageWidth(), setup.PageHeight());
-    fReport.fPageCount = static_cast<int>(fPages.size());
+    std::vector<std::size_t> setStarts = fPageSetStarts;
+    setStarts.push_back(0);
+    std::sort(setStarts.begin(), setStarts.end());
+    setStarts.erase(std::unique(setStarts.begin(), setStarts.end()), setStarts.end());
     for (std::size_t i = 0; i < fPages.size(); ++i) {
-      fReport.fPageNo = static_cast<int>(i + 1);
+      const auto next = std::upper_bound(setStarts.begin(), setStarts.end(), i);
+      const std::size_t setStart = *std::prev(next);
+      const std::size_t setEnd = next == setStarts.end() ? fPages.size() : *next;
+      fReport.fPageNo = static_cast<int>(i - setStart + 1);
+      fReport.fPageCount = static_cast<int>(setEnd - setStart);
       ArchivePage page;
       EmitStrip(page, headerStrip, setup.MarginLeft, setup.MarginTop);
       for (const Fragment& fragment : fPages[i])
@@ -170,6 +239,7 @@ class Engine {
       aDevice.AddPage(page);
     }
     fReport.fPageNo = 0;
+    fReport.fPageCount = 0;
     aDevice.EndDocument();
   }
 
@@ -199,19 +269,32 @@ class Engine {
     DataPipeline* pipeline = aReport.Pipeline;
     const auto& groups = aReport.Groups();
     std::vector<std::string> breakValues(groups.size());
-    const int records = pipeline ? pipeline->RecordCount() : 1;
-    for (int record = 0; record < records; ++record) {
+    // A child report on a pipeline that an enclosing report is running through prints
+    // that report's current record only, unless its sub-report traverses all data;
+    // either way the enclosing report finds its record as it left it.
+    const bool shared = pipeline && std::find(fTraversing.begin(), fTraversing.end(), pipeline) != fTraversing.end();
+    const bool traverseAll = aReport.OwnerSubReport() && aReport.OwnerSubReport()->TraverseAllData;
+    const int sharedRecord = pipeline ? pipeline->RecordIndex() : 0;
+    int firstRecord = 0;
+    int records = pipeline ? pipeline->RecordCount() : 1;
+    if (shared && !traverseAll) {
+      firstRecord = sharedRecord;
+      records = std::min(records, sharedRecord + 1);
+    }
+    if (pipeline)
+      fTraversing.push_back(pipeline);
+    for (int record = firstRecord; record < records; ++record) {
       if (pipeline)
         pipeline->SetRecordIndex(record);
       // Groups: the outermost changed group and every inner one break.
       std::size_t firstChanged = groups.size();
       for (std::size_t g = 0; g < groups.size(); ++g) {
         const std::string value = BreakValue(aReport, *groups[g]);
-        if ((record == 0 || value != breakValues[g]) && firstChanged == groups.size())
+        if ((record == firstRecord || value != breakValues[g]) && firstChanged == groups.size())
           firstChanged = g;
         breakValues[g] = value;
       }
-      if (record > 0 && firstChanged < groups.size()) {
+      if (record > firstRecord && firstChanged < groups.size()) {
         if (pipeline)
           pipeline->SetRecordIndex(record - 1);
         for (std::size_t g = groups.size(); g-- > firstChanged;) {
@@ -230,16 +313,21 @@ class Engine {
       for (DBCalc* calc : calcs)
         Accumulate(aReport, *calc);
     }
-    if (records > 0 && pipeline)
+    if (records > firstRecord && pipeline)
       pipeline->SetRecordIndex(records - 1);
     for (std::size_t g = groups.size(); g-- > 0;) {
-      if (records > 0) {
+      if (records > firstRecord) {
         if (Band* band = groups[g]->FooterBand())
           append(LayoutBand(*band, aWidth));
       }
     }
     if (Band* summary = aReport.SummaryBand())
       append(LayoutBand(*summary, aWidth));
+    if (pipeline) {
+      fTraversing.pop_back();
+      if (shared)
+        pipeline->SetRecordIndex(sharedRecord);
+    }
     return body;
   }
 
@@ -311,12 +399,34 @@ class Engine {
     return label && label->OnGetText;
   }
 
+  // Where a component prints in its band instance.
   struct Placed {
     Micro Top = 0;
     Micro Height = 0;
+    Micro Left = 0;
+    Micro Width = 0;
+    // The height is that of the content (stretched text, a sub-report's pages), so
+    // vertical anchors leave it alone.
+    bool FromContent = false;
     bool Done = false;
     bool InProgress = false;
+    bool AcrossDone = false;
+    bool AnchorDone = false;
+    // How far vertical anchors moved it down (its region's move included).
+    Micro AnchorShift = 0;
   };
+
+  // The width a report's bands were designed for: a child report's is the width of
+  // its sub-report.
+  static Micro DesignWidth(const Report& aReport, Micro aPrintWidth) {
+    const SubReport* owner = aReport.OwnerSubReport();
+    return owner && owner->Width > 0 ? owner->Width : aPrintWidth;
+  }
+
+  static bool Collapsed(const Component& aComponent) {
+    const auto* sub = dynamic_cast<const SubReport*>(&aComponent);
+    return sub && sub->DrillDownComponent && !sub->ExpandAll;
+  }
 
   Strip LayoutBand(Band& aBand, Micro aWidth) {
     Strip strip;
@@ -328,20 +438,52 @@ class Engine {
       return strip;
     const bool dynamic = aBand.PrintHeightDynamic;
 
-    // Measured content per component, then vertical positions (anchors first).
     std::map<Component*, Placed> placed;
+    for (Component* component : aBand.Objects()) {
+      if (component->Visible && !Collapsed(*component))
+        placed.emplace(component, Placed{});
+    }
+    // Horizontal extent first (text wraps at the printed width): anchors to the right
+    // follow the band's printed width or their region's.
+    const Micro bandGrowth = aWidth - DesignWidth(aBand.GetReport(), aWidth);
+    std::function<void(Component*)> resolveAcross = [&](Component* aComponent) {
+      Placed& entry = placed[aComponent];
+      if (entry.AcrossDone || entry.InProgress)
+        return;
+      entry.InProgress = true;
+      Micro shift = 0;
+      Micro growth = bandGrowth;
+      if (Region* region = aComponent->ParentRegion; region && region != aComponent && placed.count(region)) {
+        resolveAcross(region);
+        const Placed& parent = placed[region];
+        shift = parent.Left - region->Left;
+        growth = parent.Width - region->Width;
+      }
+      entry.Left = aComponent->Left + shift;
+      entry.Width = aComponent->Width;
+      ApplyAnchors(aComponent->Anchors, akLeft, akRight, growth, entry.Left, entry.Width);
+      entry.InProgress = false;
+      entry.AcrossDone = true;
+    };
+    for (auto& [component, entry] : placed)
+      resolveAcross(component);
+
+    // Measured content per component, then vertical positions (anchors first).
     std::map<Component*, TextBlock> texts;
     std::map<Component*, Strip> children;
     for (Component* component : aBand.Objects()) {
-      if (!component->Visible)
+      auto found = placed.find(component);
+      if (found == placed.end())
         continue;
-      Placed entry;
+      Placed& entry = found->second;
       entry.Height = component->Height;
       if (IsTextComponent(*component) && !IsDeferred(*component)) {
         auto* text = static_cast<TextComponent*>(component);
-        TextBlock block = fMeasurer.Layout(TextOf(*component), text->Width, text->WordWrap);
-        if (component->Stretch && dynamic)
+        TextBlock block = fMeasurer.Layout(TextOf(*component), entry.Width, text->WordWrap);
+        if (component->Stretch && dynamic) {
           entry.Height = block.Height;
+          entry.FromContent = true;
+        }
         texts.emplace(component, std::move(block));
       } else if (auto* sub = dynamic_cast<SubReport*>(component)) {
         Report* child = sub->GetReport();
@@ -349,7 +491,7 @@ class Engine {
           sub->OnPrint(*sub);
         Strip body;
         if (child) {
-          const Micro width = sub->ParentWidth ? aWidth - sub->Left : sub->Width;
+          const Micro width = sub->ParentWidth ? aWidth - entry.Left : entry.Width;
           // The sub-report's own pipeline, when set, feeds its child report for this run.
           DataPipeline* const saved = child->Pipeline;
           if (sub->Pipeline)
@@ -362,10 +504,17 @@ class Engine {
           }
           child->Pipeline = saved;
         }
-        entry.Height = sub->Behavior == PrintBehavior::pbFixed ? sub->Height : body.Height;
+        entry.FromContent = true;
+        if (sub->Behavior != PrintBehavior::pbFixed) {
+          entry.Height = body.Height;
+        } else if (sub->TraverseAllData) {
+          // All of it, a box of `Height` per page.
+          entry.Height = std::max(sub->Height, body.Height);
+        } else {
+          ClipStrip(body, sub->Height);
+        }
         children.emplace(component, std::move(body));
       }
-      placed.emplace(component, entry);
     }
     std::function<Micro(Component*)> resolveTop = [&](Component* aComponent) -> Micro {
       Placed& entry = placed[aComponent];
@@ -398,15 +547,44 @@ class Engine {
     }
     strip.Height = dynamic ? (placed.empty() ? aBand.Height : contentBottom + aBand.BottomOffset) : aBand.Height;
 
+    // Anchors to the bottom follow a band that grew beyond its design height, or their
+    // region. Components that float (ShiftRelativeTo) or take their content's height
+    // already have their place.
+    const Micro bandGrowthDown = std::max<Micro>(0, strip.Height - aBand.Height);
+    std::function<void(Component*)> resolveDown = [&](Component* aComponent) {
+      Placed& entry = placed[aComponent];
+      if (entry.AnchorDone || entry.InProgress)
+        return;
+      entry.InProgress = true;
+      Micro shift = 0;
+      Micro growth = bandGrowthDown;
+      if (Region* region = aComponent->ParentRegion; region && region != aComponent && placed.count(region)) {
+        resolveDown(region);
+        const Placed& parent = placed[region];
+        shift = parent.AnchorShift;
+        growth = parent.Height - region->Height;
+      }
+      const Micro before = entry.Top;
+      entry.Top += shift;
+      if (!entry.FromContent && !aComponent->ShiftRelativeTo)
+        ApplyAnchors(aComponent->Anchors, akTop, akBottom, growth, entry.Top, entry.Height);
+      entry.AnchorShift = entry.Top - before;
+      entry.InProgress = false;
+      entry.AnchorDone = true;
+    };
+    for (auto& [component, entry] : placed)
+      resolveDown(component);
+
     for (Component* component : aBand.Objects()) {
       auto it = placed.find(component);
       if (it == placed.end())
         continue;
-      const Micro top = it->second.Top;
-      const Micro height = it->second.Height;
+      const Placed& box = it->second;
+      const Micro top = box.Top;
+      const Micro height = box.Height;
       if (auto text = texts.find(component); text != texts.end()) {
         const std::size_t first = strip.Fragments.size();
-        EmitText(strip, static_cast<TextComponent&>(*component), text->second, top, height);
+        EmitText(strip, static_cast<TextComponent&>(*component), text->second, box.Left, top, box.Width, height);
         if (component->ReprintOnOverFlow) {
           std::vector<Fragment> copies(strip.Fragments.begin() + static_cast<std::ptrdiff_t>(first),
                                        strip.Fragments.end());
@@ -414,20 +592,25 @@ class Engine {
         }
       } else if (auto child = children.find(component); child != children.end()) {
         auto* sub = static_cast<SubReport*>(component);
-        if (sub->Behavior == PrintBehavior::pbSection)
+        if (sub->Behavior == PrintBehavior::pbSection) {
           strip.Breaks.push_back(top);
+          if (sub->ResetPageNo)
+            strip.PageResets.push_back(top);
+        }
         if (sub->KeepTogether)
           strip.KeepRanges.emplace_back(top, top + height);
-        AppendStrip(strip, std::move(child->second), sub->Left, top);
+        const bool fixedBoxes = sub->Behavior == PrintBehavior::pbFixed && sub->TraverseAllData;
+        if (sub->StopPosition > 0 || sub->OverFlowOffset > 0 || fixedBoxes) {
+          strip.Flows.push_back(
+              {0, top, top + height, sub->StopPosition, fixedBoxes ? sub->Height : 0, sub->OverFlowOffset});
+        }
+        AppendStrip(strip, std::move(child->second), box.Left, top);
       } else if (IsDeferred(*component)) {
-        Fragment fragment{top,
-                          top + height,
-                          {ArchiveRect{component->Left, top, component->Width, height, 0, 0, std::nullopt}},
-                          false,
-                          component};
+        Fragment fragment{
+            top, top + height, {ArchiveRect{box.Left, top, box.Width, height, 0, 0, std::nullopt}}, false, component};
         strip.Fragments.push_back(std::move(fragment));
       } else {
-        EmitGraphic(strip, *component, top, height, strip.Height);
+        EmitGraphic(strip, *component, box.Left, top, box.Width, height, strip.Height);
       }
     }
     for (auto& reprint : strip.Reprints) {
@@ -437,9 +620,10 @@ class Engine {
     return strip;
   }
 
-  void EmitText(Strip& aStrip, TextComponent& aComponent, const TextBlock& aBlock, Micro aTop, Micro aHeight) {
+  void EmitText(Strip& aStrip, TextComponent& aComponent, const TextBlock& aBlock, Micro aLeft, Micro aTop,
+                Micro aWidth, Micro aHeight) {
     if (!aComponent.Transparent && aHeight > 0) {
-      ArchiveRect background{aComponent.Left, aTop, aComponent.Width, aHeight, 0, 0, aComponent.BackgroundColor};
+      ArchiveRect background{aLeft, aTop, aWidth, aHeight, 0, 0, aComponent.BackgroundColor};
       aStrip.Fragments.push_back({aTop, aTop + aHeight, {background}, true, nullptr});
     }
     const bool clip = !(aComponent.Stretch && aComponent.GetBand()->PrintHeightDynamic);
@@ -454,8 +638,8 @@ class Engine {
       fragment.Top = aTop + line.Top;
       fragment.Bottom = fragment.Top + line.Height;
       for (const LineRun& run : line.Runs) {
-        fragment.Items.push_back(ArchiveText{aComponent.Left + run.X, fragment.Top, run.Width, line.Height,
-                                             line.Baseline, run.Style, run.Text});
+        fragment.Items.push_back(
+            ArchiveText{aLeft + run.X, fragment.Top, run.Width, line.Height, line.Baseline, run.Style, run.Text});
       }
       aStrip.Fragments.push_back(std::move(fragment));
     }
@@ -463,9 +647,10 @@ class Engine {
       aStrip.KeepRanges.emplace_back(aTop, aTop + aBlock.Height);
   }
 
-  void EmitGraphic(Strip& aStrip, Component& aComponent, Micro aTop, Micro aHeight, Micro aBandHeight) {
-    const Micro left = aComponent.Left;
-    const Micro width = aComponent.Width;
+  void EmitGraphic(Strip& aStrip, Component& aComponent, Micro aLeft, Micro aTop, Micro aWidth, Micro aHeight,
+                   Micro aBandHeight) {
+    const Micro left = aLeft;
+    const Micro width = aWidth;
     if (auto* line = dynamic_cast<Line*>(&aComponent)) {
       const Micro pen = FromPoints(line->WeightPt);
       const Micro bottom = line->StretchWithParent ? std::max(aTop + aHeight, aBandHeight) : aTop + aHeight;
@@ -495,11 +680,11 @@ class Engine {
     } else if (dynamic_cast<PageBreak*>(&aComponent)) {
       aStrip.Breaks.push_back(aTop);
     } else if (auto* image = dynamic_cast<Image*>(&aComponent)) {
-      EmitImage(aStrip, *image, aTop, aHeight);
+      EmitImage(aStrip, *image, aLeft, aTop, aWidth, aHeight);
     }
   }
 
-  void EmitImage(Strip& aStrip, Image& aImage, Micro aTop, Micro aHeight) {
+  void EmitImage(Strip& aStrip, Image& aImage, Micro aLeft, Micro aTop, Micro aWidth, Micro aHeight) {
     const Picture* picture = &aImage.Picture;
     if (aImage.IsDataAware()) {
       DataPipeline* pipeline = aImage.Pipeline ? aImage.Pipeline : aImage.GetBand()->GetReport().Pipeline;
@@ -507,15 +692,15 @@ class Engine {
     }
     if (!picture || picture->Empty())
       return;  // nothing assigned: nothing printed
-    const Micro left = aImage.Left;
+    const Micro left = aLeft;
     const std::optional<DecodedPicture>& decoded = Decode(*picture);
     if (!decoded || decoded->PixelWidth <= 0 || decoded->PixelHeight <= 0) {
       // A picture that cannot be decoded: a framed placeholder with a cross.
       const Micro pen = FromPoints(0.5);
       Fragment fragment{aTop, aTop + aHeight, {}, false, nullptr};
-      fragment.Items.push_back(ArchiveRect{left, aTop, aImage.Width, aHeight, pen, 0x808080, std::nullopt});
-      fragment.Items.push_back(ArchiveLine{left, aTop, left + aImage.Width, aTop + aHeight, pen, 0x808080});
-      fragment.Items.push_back(ArchiveLine{left, aTop + aHeight, left + aImage.Width, aTop, pen, 0x808080});
+      fragment.Items.push_back(ArchiveRect{left, aTop, aWidth, aHeight, pen, 0x808080, std::nullopt});
+      fragment.Items.push_back(ArchiveLine{left, aTop, left + aWidth, aTop + aHeight, pen, 0x808080});
+      fragment.Items.push_back(ArchiveLine{left, aTop + aHeight, left + aWidth, aTop, pen, 0x808080});
       aStrip.Fragments.push_back(std::move(fragment));
       return;
     }
@@ -523,24 +708,24 @@ class Engine {
     Micro height = decoded->PixelHeight * kMicroPerInch / 96;
     if (aImage.Stretch) {
       if (aImage.MaintainAspectRatio) {
-        const double scale = std::min(static_cast<double>(aImage.Width) / width, static_cast<double>(aHeight) / height);
+        const double scale = std::min(static_cast<double>(aWidth) / width, static_cast<double>(aHeight) / height);
         width = static_cast<Micro>(std::llround(width * scale));
         height = static_cast<Micro>(std::llround(height * scale));
       } else {
-        width = aImage.Width;
+        width = aWidth;
         height = aHeight;
       }
     } else {
-      width = std::min(width, aImage.Width);
+      width = std::min(width, aWidth);
       height = std::min(height, aHeight);
     }
     Micro x = left;
     Micro y = aTop;
     if (aImage.Center) {
-      x += (aImage.Width - width) / 2;
+      x += (aWidth - width) / 2;
       y += (aHeight - height) / 2;
     } else if ((aImage.Anchors & akRight) && !(aImage.Anchors & akLeft)) {
-      x += aImage.Width - width;
+      x += aWidth - width;
     }
     ArchiveImage item{x, y, width, height, decoded->Format, decoded->Bytes};
     aStrip.Fragments.push_back({y, y + height, {std::move(item)}, false, nullptr});
@@ -592,23 +777,79 @@ class Engine {
     }
   }
 
+  // Where the flows that are printing on the current page must stop, as a position
+  // in the strip no greater than aLimit. aPageStart is the strip position at which
+  // the page took its first content. A stop above the page's first content of this
+  // strip leaves no room and is ignored there, so that the content still advances.
+  Micro FlowLimit(const Strip& aStrip, Micro aOffset, Micro aPageStart, Micro aLimit) const {
+    Micro limit = aLimit;
+    for (const Flow& flow : aStrip.Flows) {
+      if (aOffset >= flow.To || flow.From >= limit)
+        continue;
+      Micro stop = limit;
+      if (flow.StopPosition > 0) {
+        const Micro bandTop = flow.BandTop >= aPageStart ? fY - aOffset + flow.BandTop : fContentTop;
+        stop = std::min(stop, aOffset + (bandTop + flow.StopPosition - fY));
+      }
+      if (flow.PageExtent > 0)
+        stop = std::min(stop, std::max(flow.From, aPageStart) + flow.PageExtent);
+      stop = std::max(stop, flow.From);  // what prints above the flow is not held back
+      if (stop >= flow.To || (stop <= aOffset && aOffset == aPageStart))
+        continue;
+      limit = std::min(limit, stop);
+    }
+    return limit;
+  }
+
+  // On a new page, flows that continue there resume at their overflow offset, when
+  // that leaves room.
+  void ContinueFlows(const Strip& aStrip, Micro aOffset) {
+    for (const Flow& flow : aStrip.Flows) {
+      const bool continues = flow.BandTop < aOffset && flow.From <= aOffset && aOffset < flow.To;
+      if (continues && flow.OverFlowOffset > 0 &&
+          fContentTop + flow.OverFlowOffset <= fContentBottom - FromMillimetres(5)) {
+        fY = std::max(fY, fContentTop + flow.OverFlowOffset);
+      }
+    }
+  }
+
   void Pour(Strip&& aStrip) {
     std::sort(aStrip.Breaks.begin(), aStrip.Breaks.end());
+    std::sort(aStrip.PageResets.begin(), aStrip.PageResets.end());
     std::vector<bool> done(aStrip.Fragments.size(), false);
     auto allDone = [&done] { return std::find(done.begin(), done.end(), false) == done.end(); };
     Micro offset = 0;
     std::size_t nextBreak = 0;
-    while (!(offset >= aStrip.Height && allDone())) {
+    std::size_t nextReset = 0;
+    bool resetPending = false;
+    Micro pageStart = offset;
+    auto startPage = [&] {
+      const std::size_t pages = fPages.size();
       EnsurePage();
+      if (fPages.size() != pages) {
+        pageStart = offset;
+        ContinueFlows(aStrip, offset);
+      }
+    };
+    while (!(offset >= aStrip.Height && allDone())) {
+      startPage();
       // A break at the current position ends a page that already has content.
       while (nextBreak < aStrip.Breaks.size() && aStrip.Breaks[nextBreak] <= offset) {
         ++nextBreak;
         if (fPageHasContent) {
           fPendingBreak = true;
-          EnsurePage();
+          startPage();
         }
       }
-      Micro limit = offset + (fContentBottom - fY);
+      while (nextReset < aStrip.PageResets.size() && aStrip.PageResets[nextReset] <= offset) {
+        ++nextReset;
+        resetPending = true;
+      }
+      Micro limit = FlowLimit(aStrip, offset, pageStart, offset + (fContentBottom - fY));
+      if (limit <= offset) {
+        fPendingBreak = true;  // a flow stops above: it continues on the next page
+        continue;
+      }
       const bool atBreak = nextBreak < aStrip.Breaks.size() && aStrip.Breaks[nextBreak] <= limit;
       if (atBreak)
         limit = aStrip.Breaks[nextBreak];
@@ -627,6 +868,10 @@ class Engine {
           cut = limit;  // taller than a whole page: cut where the page ends
           force = true;
         }
+      }
+      if (resetPending) {
+        fPageSetStarts.push_back(fPages.size() - 1);
+        resetPending = false;
       }
       for (std::size_t i = 0; i < aStrip.Fragments.size(); ++i) {
         if (done[i])
@@ -665,7 +910,7 @@ class Engine {
       if (atBreak || !(offset >= aStrip.Height && allDone())) {
         fPendingBreak = true;
         if (!reprints.empty()) {
-          EnsurePage();
+          startPage();
           for (const Fragment& fragment : reprints)
             Place(fragment, fY - offset);
         }
@@ -731,6 +976,10 @@ class Engine {
   bool fPageHasContent = false;
   bool fPendingBreak = false;
   std::vector<std::vector<Fragment>> fPages;
+  // Pages (by index) on which the page numbering starts again.
+  std::vector<std::size_t> fPageSetStarts;
+  // Pipelines whose records the reports being laid out are running through.
+  std::vector<DataPipeline*> fTraversing;
   std::map<std::pair<const std::uint8_t*, std::size_t>, std::optional<DecodedPicture>> fDecoded;
 };
 

@@ -208,6 +208,7 @@ Json SaveComponent(const Component& aComponent) {
     json["TraverseAllData"] = sub->TraverseAllData;
     json["ResetPageNo"] = sub->ResetPageNo;
     json["ExpandAll"] = sub->ExpandAll;
+    json["DrillDownComponent"] = sub->DrillDownComponent ? Json(sub->DrillDownComponent->Name) : Json();
     json["NewPrintJob"] = sub->NewPrintJob;
     json["OverFlowOffset"] = Mm(sub->OverFlowOffset);
     json["Report"] = sub->GetReport() ? SaveReport(*sub->GetReport()) : Json();
@@ -250,6 +251,7 @@ Component& CreateByClass(Report& aReport, Band& aBand, const std::string& aClass
 struct PendingLinks {
   std::vector<std::pair<Component*, std::string>> Shift;
   std::vector<std::pair<Component*, std::string>> Regions;
+  std::vector<std::pair<SubReport*, std::string>> DrillDowns;
 };
 
 void LoadComponent(Report& aReport, Band& aBand, const Json& aJson, PendingLinks& aLinks) {
@@ -349,6 +351,9 @@ void LoadComponent(Report& aReport, Band& aBand, const Json& aJson, PendingLinks
     Read(aJson, "TraverseAllData", sub->TraverseAllData);
     Read(aJson, "ResetPageNo", sub->ResetPageNo);
     Read(aJson, "ExpandAll", sub->ExpandAll);
+    if (auto it = aJson.find("DrillDownComponent"); it != aJson.end() && !it->is_null()) {
+      aLinks.DrillDowns.emplace_back(sub, it->get<std::string>());
+    }
     Read(aJson, "NewPrintJob", sub->NewPrintJob);
     sub->OverFlowOffset = ReadMm(aJson, "OverFlowOffset", 0);
     if (auto it = aJson.find("Report"); it != aJson.end() && !it->is_null()) {
@@ -480,6 +485,8 @@ void LoadReport(Report& aReport, const Json& aJson) {
   }
   for (auto& [group, name] : breaks)
     group->BreakComponent = find(name);
+  for (auto& [sub, name] : links.DrillDowns)
+    sub->DrillDownComponent = find(name);
 }
 
 }  // namespace

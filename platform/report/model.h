@@ -229,13 +229,28 @@ class SubReport : public Component {
   Report& CreateReport(Report* aParent);
 
   PrintBehavior Behavior = PrintBehavior::pbChild;
+  // Width of the band it prints in minus `Left`; otherwise `Width`. `Width` is the
+  // design width of the child report's bands either way: components anchored to the
+  // right keep their distance to the right edge when the printed width differs.
   bool ParentWidth = true;
   bool ParentPrinterSetup = true;
+  // Position in the band (from its top, 0: none) at which the content stops on a
+  // page and continues on the next one.
   Micro StopPosition = 0;
+  // A fixed sub-report prints all its records, continuing in the same box on the
+  // following pages, instead of what fits into `Height`; a child report that shares
+  // its pipeline with an enclosing report runs through all records instead of the
+  // enclosing report's current one.
   bool TraverseAllData = false;
+  // A section sub-report starts its own page numbering: page number and page count
+  // count the pages from its first page up to the next such section.
   bool ResetPageNo = false;
+  // With a drill-down component the sub-report prints collapsed (not at all) unless
+  // ExpandAll is set; printed reports cannot be expanded afterwards.
   bool ExpandAll = false;
+  Component* DrillDownComponent = nullptr;
   bool NewPrintJob = false;
+  // Where the content continues on the following pages (from the band's top there).
   Micro OverFlowOffset = 0;
   std::function<void(SubReport&)> OnPrint;
 

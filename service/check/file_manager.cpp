@@ -4,6 +4,7 @@
 #include <mutex>
 #include <thread>
 
+#include "common/config.h"
 #include "service/check/program_checker.h"
 #include "service/host/log.h"
 
@@ -118,13 +119,8 @@ class TFileManager::TCheckThread {
   std::function<void()> fOnTerminate;
 };
 
-TFileManager::TFileManager(TUpdateFileList& aFiles, TProgramCollection& aDLCSPrograms, TCheckConfig aConfig,
-                           ITaskQueue& aQueue)
-    : fFiles(aFiles),
-      fDLCSPrograms(aDLCSPrograms),
-      fConfig(std::move(aConfig)),
-      fQueue(aQueue),
-      fAlive(std::make_shared<TFileManager*>(this)) {}
+TFileManager::TFileManager(TUpdateFileList& aFiles, TProgramCollection& aDLCSPrograms, ITaskQueue& aQueue)
+    : fFiles(aFiles), fDLCSPrograms(aDLCSPrograms), fQueue(aQueue), fAlive(std::make_shared<TFileManager*>(this)) {}
 
 TFileManager::~TFileManager() {
   if (fBusy) {
@@ -143,7 +139,14 @@ bool TFileManager::CheckFiles() {
   }
   Log("\tCheckFiles " + std::string(50, '-'));
   fBusy = true;
-  if (!DLCSMerge()) {
+  bool merged = false;
+  try {
+    merged = DLCSMerge();
+  } catch (...) {
+    fBusy = false;  // no thread runs: the next check must not be refused as busy
+    throw;
+  }
+  if (!merged) {
     Log("\tDLCSMerge failed");
     fBusy = false;
     return false;
@@ -170,6 +173,7 @@ bool TFileManager::DLCSMerge() {
   Log("+TFileManager.DLCSMerge");
   const std::unique_lock lock(fDLCSPrograms.Sync());
   try {
+    fConfig = TCheckConfig::FromUpdateConfig(Common::UpdateConfig());
     for (std::size_t i = 0; i < fDLCSPrograms.Count(); ++i) {
       TProgramItem& program = fDLCSPrograms.Items(i);
       if (!program.fItems.LoadFromFile(program.fFileName)) {

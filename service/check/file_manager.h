@@ -12,6 +12,9 @@
 // Contract:
 //   - CheckFiles, Cancel, the events and the destructor are called on the owner's loop
 //     thread, the one that drains aQueue.
+//   - Each CheckFiles takes the special folders, the download folder and the pending
+//     channel switch from the process-wide update configuration (UpdateConfig()) before
+//     it merges; the check thread works with that copy (see check_config.h).
 //   - The file list and the program collection are not owned and must outlive the manager.
 //   - A check whose reduction fails (cancel aside) ends with OnError: a missing install
 //     folder or a refused name is a failed check, not "nothing to do".
@@ -33,12 +36,13 @@ class TFileManager {
  public:
   using TNotifyEvent = std::function<void(TFileManager& aSender)>;
 
-  TFileManager(TUpdateFileList& aFiles, TProgramCollection& aDLCSPrograms, TCheckConfig aConfig, ITaskQueue& aQueue);
+  TFileManager(TUpdateFileList& aFiles, TProgramCollection& aDLCSPrograms, ITaskQueue& aQueue);
   ~TFileManager();
   TFileManager(const TFileManager&) = delete;
   TFileManager& operator=(const TFileManager&) = delete;
 
-  // False when a check is running or the merge failed.
+  // False when a check is running or the merge failed. An exception of the merge (a
+  // damaged registry value, for one) is raised again and leaves the manager idle.
   bool CheckFiles();
   void Cancel();
   bool Busy() const { return fBusy; }
@@ -58,6 +62,7 @@ class TFileManager {
 
   TUpdateFileList& fFiles;
   TProgramCollection& fDLCSPrograms;
+  // Taken from the update configuration by each CheckFiles.
   TCheckConfig fConfig;
   ITaskQueue& fQueue;
   std::unique_ptr<TCheckThread> fThread;

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "common/utils.h"
-#include "platform/fileversion/fileversion.h"
 #include "platform/paths/paths.h"
 #include "platform/text/text.h"
 #include "service/formats/crc.h"
@@ -26,36 +25,19 @@ using Common::TUpdateUtils;
 const char* const kPackedPrefix = "TProgramCollection.GetPackedFileInfo: Error ";
 const std::string kHeaderSize = std::to_string(PackedHeaderSize);
 
-struct TVersion {
-  std::int32_t Major = 0;
-  std::int32_t Minor = 0;
-  std::int32_t Release = 0;
-  std::int32_t Build = 0;
-};
+using Common::TFileVersion;
 
-TVersion VersionOf(const TFileInfo& aInfo) {
+TFileVersion VersionOf(const TFileInfo& aInfo) {
   return {aInfo.FVersionMajor, aInfo.FVersionMinor, aInfo.FVersionRelease, aInfo.FVersionBuild};
 }
 
-// -1, 0, 1: major, minor, release, build in this order; the first difference decides.
-int CompareVersion(const TVersion& aLeft, const TVersion& aRight) {
-  const std::int32_t left[] = {aLeft.Major, aLeft.Minor, aLeft.Release, aLeft.Build};
-  const std::int32_t right[] = {aRight.Major, aRight.Minor, aRight.Release, aRight.Build};
-  for (int i = 0; i < 4; ++i) {
-    if (left[i] != right[i]) {
-      return left[i] > right[i] ? 1 : -1;
-    }
-  }
-  return 0;
-}
-
 // The version stamped into an installed file, if it carries one.
-std::optional<TVersion> InstalledVersion(const std::string& aPath) {
-  const auto numbers = Platform::GetFileVersion(aPath);
-  if (!numbers) {
+std::optional<TFileVersion> InstalledVersion(const std::string& aPath) {
+  TFileVersion version;
+  if (!TUpdateUtils::GetFileVersion(aPath, version)) {
     return std::nullopt;
   }
-  return TVersion{numbers->Major, numbers->Minor, numbers->Release, numbers->Build};
+  return version;
 }
 
 bool IsProxy(const TStructItem& aItem) {
@@ -96,6 +78,12 @@ std::string ResolveUrl(const std::string& aUrl, const std::string& aName, const 
 bool IsDir(const std::string& aPath) {
   struct stat st {};
   return ::stat(aPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Whether the folder aPath is the folder aKept (ending with "/") or holds it.
+bool HoldsFolder(const std::string& aPath, const std::string& aKept) {
+  const std::string folder = Platform::Paths::IncludeTrailingDelimiter(aPath);
+  return !aKept.empty() && aKept.compare(0, folder.size(), folder) == 0;
 }
 
 bool IsSymbolicLink(const std::string& aPath) {
@@ -234,7 +222,7 @@ int TProgramCollectionChecker::CompareFileInfo(const TFileInfo& aExisting, const
   try {
     switch (aMode) {
       case fcmDefault: {
-        const int cmp = CompareVersion(VersionOf(aOther), VersionOf(aExisting));
+        const int cmp = TUpdateUtils::CompareFileVersion(VersionOf(aOther), VersionOf(aExisting));
         if (cmp != 0) {
           return cmp;
         }
@@ -243,7 +231,7 @@ int TProgramCollectionChecker::CompareFileInfo(const TFileInfo& aExisting, const
       case fcmCheckSum:
         return aOther.FCrc != aExisting.FCrc ? 1 : 0;
       case fcmVersion:
-        return CompareVersion(VersionOf(aOther), VersionOf(aExisting));
+        return TUpdateUtils::CompareFileVersion(VersionOf(aOther), VersionOf(aExisting));
       case fcmProxy: {
         const TStructItem* existingItem = aExisting.ParentItem();
         const TStructItem* otherItem = aOther.ParentItem();
@@ -486,13 +474,13 @@ bool TProgramCollectionChecker::ShouldDownload(const std::string& aPath, const s
     switch (aMode) {
       case fcmDefault:
         if (const auto installed = InstalledVersion(aPath)) {
-          return CompareVersion(VersionOf(aInfo), *installed) > 0;
+          return TUpdateUtils::CompareFileVersion(VersionOf(aInfo), *installed) > 0;
         }
         return byChecksum();
       case fcmCheckSum:
         return byChecksum();
       case fcmVersion:
-        return CompareVersion(VersionOf(aInfo), InstalledVersion(aPath).value_or(TVersion{})) > 0;
+        return TUpdateUtils::CompareFileVersion(VersionOf(aInfo), InstalledVersion(aPath).value_or(TFileVersion{})) > 0;
       case fcmProxy: {
         const TStructItem* item = aInfo.ParentItem();
         if (item == nullptr || item->ParentCollection() == nullptr) {
@@ -724,6 +712,11 @@ void TProgramCollectionChecker::SyncFolder(TStructItem& aDirItem, const std::str
     }
   }
   for (const std::string& path : folders) {
+    // The product's download and log folders lie in its install folder: deleting them with
+    // a synchronised install folder would take the packages of this very update.
+    if (HoldsFolder(path, fConfig.UpdateDownloadDir) || HoldsFolder(path, fConfig.UpdateLogDir)) {
+      continue;
+    }
     fCollection.fDeleteMeList.NewItem(path, TDeleteMeItem::TType::dmDirectory);
   }
   for (const std::string& path : files) {

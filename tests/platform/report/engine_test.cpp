@@ -408,6 +408,292 @@ TEST(ReportEngine, GroupHeaderAndFooterFramePerBreakValue) {
   EXPECT_EQ(document.Pages[0].Text(), "head a 1 a 2 3 head b 3 6");
 }
 
+// A copy of a sub-report with `aLines` memo lines ("<prefix>1", ...) in the master.
+SubReport& AddLines(TAssembly& aAssembly, const std::string& aPrefix, int aLines) {
+  SubReport& source = aAssembly.Source("SubReport_" + aPrefix);
+  Report& child = *source.GetReport();
+  if (!child.FindComponent(aPrefix))
+    AddMemo(child, *child.DetailBand(), aPrefix, Numbered(aPrefix, aLines));
+  return aAssembly.Copy(source);
+}
+
+TEST(ReportEngine, StopPositionAndOverFlowOffsetShapeTheSubReportOnEachPage) {
+  struct Case {
+    const char* What;
+    int LinesBefore;  // of a sub-report printed first
+    Micro Stop;
+    Micro OverFlow;
+    int FirstPage;  // of L1
+    Micro FirstTop;
+    int LastOnFirstPage;
+    Micro ContinueTop;  // of the next line, on the next page
+    std::size_t Pages;
+  };
+  const Case cases[] = {
+      {"neither", 0, 0, 0, 0, 10000, 18, 10000, 2},
+      // 40 mm below the band's top hold 9 lines, on every page.
+      {"stop", 0, 40000, 0, 0, 10000, 9, 10000, 4},
+      {"overflow offset", 0, 0, 20000, 0, 10000, 18, 30000, 2},
+      // From 20 mm to 50 mm: 7 lines a page after the first 11.
+      {"both", 0, 50000, 20000, 0, 10000, 11, 30000, 4},
+      // Starts below its stop position: all of it moves on, and continues from 5 mm.
+      {"starts below the stop", 12, 40000, 5000, 1, 15000, 8, 15000, 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    TAssembly assembly;
+    if (c.LinesBefore > 0)
+      AddLines(assembly, "B", c.LinesBefore);
+    SubReport& copy = AddLines(assembly, "L", 30);
+    copy.StopPosition = c.Stop;
+    copy.OverFlowOffset = c.OverFlow;
+    AddLines(assembly, "N", 1);
+
+    const ArchiveDocument document = Print(assembly.Master);
+    EXPECT_EQ(document.Pages.size(), c.Pages);
+    EXPECT_EQ(FindText(document, "L1").first, c.FirstPage);
+    EXPECT_EQ(FindText(document, "L1").second.Top, c.FirstTop);
+    EXPECT_EQ(FindText(document, "L" + std::to_string(c.LastOnFirstPage)).first, c.FirstPage);
+    const auto [page, next] = FindText(document, "L" + std::to_string(c.LastOnFirstPage + 1));
+    EXPECT_EQ(page, c.FirstPage + 1);
+    EXPECT_EQ(next.Top, c.ContinueTop);
+    // What follows the sub-report is not held back by its limits.
+    const auto last = FindText(document, "L30");
+    EXPECT_EQ(FindText(document, "N1").first, last.first);
+    EXPECT_EQ(FindText(document, "N1").second.Top, last.second.Top + kLine);
+  }
+}
+
+TEST(ReportEngine, FixedSubReportPrintsWhatFitsUnlessItTraversesAllData) {
+  struct Case {
+    bool TraverseAllData;
+    std::size_t Pages;
+    int Rows;
+    int AfterPage;
+  };
+  for (const Case& c : {Case{false, 1, 4, 0}, Case{true, 3, 12, 2}}) {
+    SCOPED_TRACE(c.TraverseAllData);
+    TTablePipeline pipeline = TablePipeline(12);
+    Report report;
+    SmallPage(report);
+    Band& detail = report.CreateBand(BandType::btDetail);
+    detail.PrintHeightDynamic = true;
+    SubReport& sub = report.Create<SubReport>(detail, "SubReport_Fixed");
+    sub.Behavior = PrintBehavior::pbFixed;
+    sub.TraverseAllData = c.TraverseAllData;
+    sub.Height = 20000;
+    Report& child = sub.CreateReport(&report);
+    child.Pipeline = &pipeline;
+    Band& rows = child.CreateBand(BandType::btDetail);
+    rows.Height = 5000;
+    DBText& cell = child.Create<DBText>(rows, "Cell");
+    cell.DataField = "F1";
+    cell.Width = 20000;
+    cell.Height = 5000;
+    Label& after = report.Create<Label>(detail, "After");
+    after.Caption = "after";
+    after.Top = 21000;
+    after.Width = 20000;
+    after.Height = kLine;
+    after.ShiftRelativeTo = &sub;
+
+    const ArchiveDocument document = Print(report);
+    ASSERT_EQ(document.Pages.size(), c.Pages);
+    int rowsPrinted = 0;
+    for (int record = 1; record <= 12; ++record)
+      rowsPrinted += CountText(document, "R" + std::to_string(record) + "C1");
+    EXPECT_EQ(rowsPrinted, c.Rows);
+    // Four rows to a box of 20 mm, the box at the same place on every page.
+    for (int record = 1; record <= c.Rows; ++record) {
+      const auto [page, text] = FindText(document, "R" + std::to_string(record) + "C1");
+      EXPECT_EQ(page, (record - 1) / 4);
+      EXPECT_EQ(text.Top, 10000 + (record - 1) % 4 * 5000);
+    }
+    EXPECT_EQ(FindText(document, "after").first, c.AfterPage);
+    EXPECT_EQ(FindText(document, "after").second.Top, 31000);
+  }
+}
+
+TEST(ReportEngine, ChildOnTheEnclosingPipelinePrintsItsRecordUnlessItTraversesAllData) {
+  for (bool traverse : {false, true}) {
+    SCOPED_TRACE(traverse);
+    TTablePipeline pipeline("Pipe", {{"Kind", {"a", "b", "c"}}, {"Value", {"1", "2", "3"}}});
+    Report report;
+    SmallPage(report);
+    report.Pipeline = &pipeline;
+    Band& detail = report.CreateBand(BandType::btDetail);
+    detail.PrintHeightDynamic = true;
+    DBText& kind = report.Create<DBText>(detail, "Kind");
+    kind.DataField = "Kind";
+    kind.Width = 20000;
+    kind.Height = kLine;
+    SubReport& sub = report.Create<SubReport>(detail, "SubReport_Values");
+    sub.Top = kLine;
+    sub.TraverseAllData = traverse;
+    Report& child = sub.CreateReport(&report);
+    child.Pipeline = &pipeline;
+    Band& values = child.CreateBand(BandType::btDetail);
+    values.Height = kLine;
+    DBText& value = child.Create<DBText>(values, "Value");
+    value.DataField = "Value";
+    value.Width = 20000;
+    value.Height = kLine;
+    // Printed after the sub-report: sees the enclosing report's record again.
+    DBText& again = report.Create<DBText>(detail, "Again");
+    again.DataField = "Kind";
+    again.Top = 2 * kLine;
+    again.Width = 20000;
+    again.Height = kLine;
+    again.ShiftRelativeTo = &sub;
+
+    const ArchiveDocument document = Print(report);
+    ASSERT_EQ(document.Pages.size(), 1u);
+    EXPECT_EQ(document.Pages[0].Text(), traverse ? "a 1 2 3 a b 1 2 3 b c 1 2 3 c" : "a 1 a b 2 b c 3 c");
+  }
+}
+
+TEST(ReportEngine, SectionWithResetPageNoStartsItsOwnPageNumbers) {
+  struct Case {
+    bool Reset;
+    std::vector<std::string> Footers;
+  };
+  const Case cases[] = {
+      {false, {"Seite 1 von 5", "Seite 2 von 5", "Seite 3 von 5", "Seite 4 von 5", "Seite 5 von 5"}},
+      {true, {"Seite 1 von 2", "Seite 2 von 2", "Seite 1 von 2", "Seite 2 von 2", "Seite 1 von 1"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Reset);
+    TAssembly assembly;
+    Band& footer = assembly.Master.CreateBand(BandType::btFooter);
+    footer.Height = 5000;
+    auto& page = assembly.Master.Create<SystemVariable>(footer, "FooterPage");
+    page.VarType = SystemVariableType::vtPageSetDesc;
+    page.Width = 60000;
+    page.Height = kLine;
+    // 17 lines a page: 20 lines take two pages, each section starts a new one.
+    AddLines(assembly, "A", 20);
+    for (const auto& [prefix, lines] : {std::pair{"S", 30}, std::pair{"T", 1}}) {
+      SubReport& section = AddLines(assembly, prefix, lines);
+      section.Behavior = PrintBehavior::pbSection;
+      section.ResetPageNo = c.Reset;
+    }
+
+    const ArchiveDocument document = Print(assembly.Master);
+    ASSERT_EQ(document.Pages.size(), c.Footers.size());
+    EXPECT_EQ(FindText(document, "S1").first, 2);
+    EXPECT_EQ(FindText(document, "T1").first, 4);
+    std::vector<std::string> footers;
+    for (const ArchivePage& printed : document.Pages) {
+      for (const ArchiveText& text : Texts(printed)) {
+        if (text.Text.starts_with("Seite"))
+          footers.push_back(text.Text);
+      }
+    }
+    EXPECT_EQ(footers, c.Footers);
+  }
+}
+
+TEST(ReportEngine, DrillDownSubReportPrintsOnlyWhenExpanded) {
+  struct Case {
+    bool DrillDown;
+    bool ExpandAll;
+    bool Printed;
+  };
+  for (const Case& c : {Case{false, false, true}, Case{true, false, false}, Case{true, true, true}}) {
+    SCOPED_TRACE(testing::Message() << c.DrillDown << c.ExpandAll);
+    TAssembly assembly;
+    Label& toggle = assembly.Module.Create<Label>(assembly.Module.CreateBand(BandType::btDetail), "Toggle");
+    SubReport& details = AddLines(assembly, "D", 3);
+    details.DrillDownComponent = c.DrillDown ? &toggle : nullptr;
+    details.ExpandAll = c.ExpandAll;
+    AddLines(assembly, "N", 1);
+
+    const ArchiveDocument document = Print(assembly.Master);
+    EXPECT_EQ(CountText(document, "D3"), c.Printed ? 1 : 0);
+    EXPECT_EQ(FindText(document, "N1").second.Top, 10000 + (c.Printed ? 3 * kLine : 0));
+  }
+}
+
+TEST(ReportEngine, AnchorsFollowTheWidthAndHeightTheBandPrintsWith) {
+  // The child report was designed 120 mm wide and prints 150 mm wide (ParentWidth, at
+  // 30 mm); its band, designed 10 mm high, grows with a five-line memo to 5 lines.
+  const Micro wider = 30000;
+  const Micro taller = 5 * kLine - 10000;
+  struct Case {
+    unsigned Anchors;
+    Micro Left, Top, Width, Height;
+    Micro X, Y, W, H;  // on the page
+  };
+  const Micro x0 = 10000 + 30000;
+  const Micro y0 = 10000;
+  const Case cases[] = {
+      {akLeft | akTop, 40000, 1000, 10000, 5000, x0 + 40000, y0 + 1000, 10000, 5000},
+      {akRight | akTop, 100000, 1000, 10000, 5000, x0 + 100000 + wider, y0 + 1000, 10000, 5000},
+      {akLeft | akRight | akTop, 60000, 1000, 20000, 5000, x0 + 60000, y0 + 1000, 20000 + wider, 5000},
+      {akLeft | akBottom, 40000, 4000, 10000, 5000, x0 + 40000, y0 + 4000 + taller, 10000, 5000},
+      {akLeft | akTop | akBottom, 40000, 4000, 10000, 5000, x0 + 40000, y0 + 4000, 10000, 5000 + taller},
+      {akRight | akBottom, 100000, 4000, 10000, 5000, x0 + 100000 + wider, y0 + 4000 + taller, 10000, 5000},
+      {akLeft | akTop | akRight | akBottom, 0, 0, 120000, 10000, x0, y0, 120000 + wider, 10000 + taller},
+  };
+  for (bool parentWidth : {true, false}) {
+    SCOPED_TRACE(parentWidth);
+    Report report;
+    SmallPage(report);
+    Band& detail = report.CreateBand(BandType::btDetail);
+    detail.PrintHeightDynamic = true;
+    SubReport& sub = report.Create<SubReport>(detail, "SubReport_Anchors");
+    sub.Left = 30000;
+    sub.Width = 120000;
+    sub.ParentWidth = parentWidth;
+    Report& child = sub.CreateReport(&report);
+    Band& band = child.CreateBand(BandType::btDetail);
+    band.Height = 10000;
+    band.PrintHeightDynamic = true;
+    Memo& memo = AddMemo(child, band, "Grows", Numbered("G", 5));
+    memo.Width = 20000;
+    std::vector<Region*> regions;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+      Region& region = child.Create<Region>(band, "Region" + std::to_string(i));
+      region.Anchors = cases[i].Anchors;
+      region.Left = cases[i].Left;
+      region.Top = cases[i].Top;
+      region.Width = cases[i].Width;
+      region.Height = cases[i].Height;
+      region.PenWidthPt = 0.5;
+      region.PenColor = static_cast<std::uint32_t>(i + 1);
+      regions.push_back(&region);
+    }
+    // A label inside the right-anchored region moves with it.
+    Label& inside = child.Create<Label>(band, "Inside");
+    inside.Caption = "inside";
+    inside.Left = 101000;
+    inside.Top = 1000;
+    inside.Width = 8000;
+    inside.Height = kLine;
+    inside.ParentRegion = regions[1];
+
+    const ArchiveDocument document = Print(report);
+    ASSERT_EQ(document.Pages.size(), 1u);
+    const Micro dx = parentWidth ? wider : 0;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+      SCOPED_TRACE(i);
+      const Case& c = cases[i];
+      const ArchiveRect* found = nullptr;
+      for (const auto& item : document.Pages[0].Items) {
+        if (const auto* rect = std::get_if<ArchiveRect>(&item); rect && rect->PenColor == i + 1)
+          found = rect;
+      }
+      ASSERT_NE(found, nullptr);
+      // Without ParentWidth the width is the design width: only the height changes.
+      EXPECT_EQ(found->X, c.X - ((c.Anchors & akRight) && !(c.Anchors & akLeft) ? wider - dx : 0));
+      EXPECT_EQ(found->Width, c.W - ((c.Anchors & akRight) && (c.Anchors & akLeft) ? wider - dx : 0));
+      EXPECT_EQ(found->Y, c.Y);
+      EXPECT_EQ(found->Height, c.H);
+    }
+    EXPECT_EQ(FindText(document, "inside").second.X, x0 + 101000 + dx);
+  }
+}
+
 TEST(ReportEngine, RefusesWhatItCannotPrint) {
   Report report;
   report.CreateBand(BandType::btDetail);

@@ -97,6 +97,11 @@ void BuildEverything(Report& aReport) {
   sub.KeepTogether = true;
   sub.TraverseAllData = false;
   sub.ShiftRelativeTo = &rich;
+  sub.StopPosition = 70000;
+  sub.OverFlowOffset = 4000;
+  sub.ResetPageNo = true;
+  sub.DrillDownComponent = &heading;
+  sub.ExpandAll = true;
   Report& child = sub.CreateReport(&aReport);
   Band& childDetail = child.CreateBand(BandType::btDetail);
   childDetail.PrintHeightDynamic = true;
@@ -163,6 +168,7 @@ TEST(ReportTemplate, MalformedDocumentsAreRefusedAndLeaveTheReportEmpty) {
       {"version", replaced("\"Version\": 1", "\"Version\": 2")},
       {"unknown class", replaced("\"Class\": \"Memo\"", "\"Class\": \"Chart\"")},
       {"unknown reference", replaced("\"ShiftRelativeTo\": \"Notes\"", "\"ShiftRelativeTo\": \"Nowhere\"")},
+      {"unknown drill-down", replaced("\"DrillDownComponent\": \"Heading\"", "\"DrillDownComponent\": \"Nowhere\"")},
       {"duplicate name", replaced("\"Name\": \"Rich\"", "\"Name\": \"Notes\"")},
       {"bad colour", replaced("\"#204080\"", "\"blue\"")},
       {"wrong type", replaced("\"Stretch\": true", "\"Stretch\": \"yes\"")},

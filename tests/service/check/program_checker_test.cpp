@@ -12,27 +12,25 @@
 
 #include "service/check/file_manager.h"
 #include "service/formats/crc.h"
+#include "tests/service/check/check_fixture.h"
 
 namespace Update::Service {
 namespace {
 
 namespace fs = std::filesystem;
 
-class ProgramCheckerTest : public ::testing::Test {
+// Trees built in code, for what a feed cannot deliver: refused names, items without
+// descriptions, the open calls of one reduction. Checks of feed-built trees are in
+// file_check_feed_test.cpp.
+class ProgramCheckerTest : public CheckConfigTest {
  protected:
   void SetUp() override {
-    fDir = fs::temp_directory_path() / ("qv_check_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(fDir);
-    fs::create_directories(fDir / "install");
-    fConfig.ResolveSpecialDir = [this](const std::string& aDir) {
-      return aDir == "[InstallDir]" ? (fDir / "install").string() + "/" : std::string();
-    };
-    fConfig.UpdateDownloadDir = (fDir / "download").string() + "/";
+    CheckConfigTest::SetUp();
+    fDir = fRoot / "work";
+    fs::create_directories(fDir);
     fCollection.fCrc = &fCrc;
     fCollection.fMainUrl = "http://127.0.0.1/feed";
   }
-  void TearDown() override { fs::remove_all(fDir); }
 
   void Write(const fs::path& aPath, const std::string& aText) {
     fs::create_directories(aPath.parent_path());
@@ -64,156 +62,128 @@ class ProgramCheckerTest : public ::testing::Test {
     root.NeedDir().FSync = aSync;
     return root;
   }
+  TCheckConfig Config() const { return TCheckConfig::FromUpdateConfig(Common::UpdateConfig()); }
 
   fs::path fDir;
-  TCheckConfig fConfig;
   TCalcStreamCRC fCrc;
   TProgramCollection fCollection;
 };
 
-TEST_F(ProgramCheckerTest, CompareModesDecideTheDownload) {
-  TMainStructItem& root = Root();
-  Write(fDir / "install" / "same.txt", "same");
-  Write(fDir / "install" / "changed.txt", "abcd");
-  AddFile(root.Dir()->Items(), "same.txt", "same", fcmCheckSum);
-  AddFile(root.Dir()->Items(), "changed.txt", "wxyz", fcmCheckSum);
-  AddFile(root.Dir()->Items(), "missing.txt", "new", fcmNever);
-  AddFile(root.Dir()->Items(), "never.txt", "other", fcmNever);
-  Write(fDir / "install" / "never.txt", "on disk");
+TEST_F(ProgramCheckerTest, ConfigurationSnapshotComesFromTheUpdateConfiguration) {
+  Common::UpdateConfig().SetUpdateChannelSwitchPending(true);
+  const TCheckConfig config = Config();
+  EXPECT_TRUE(config.UpdateChannelSwitchPending);
+  EXPECT_EQ(config.UpdateDownloadDir, (fRoot / "opt/quorvane/Download/").string());
+  EXPECT_EQ(config.UpdateLogDir, (fRoot / "opt/quorvane/Log/").string());
+  EXPECT_EQ(config.Resolve("[installdir]"), (fRoot / "opt/quorvane/").string());
+  EXPECT_EQ(config.Resolve("[ProgramDataDir]"), (fRoot / "var/lib/").string());
+  EXPECT_EQ(config.Resolve("[Unknown]"), "");
+  // A snapshot: a later change of the flag is seen by the next check only.
+  Common::UpdateConfig().SetUpdateChannelSwitchPending(false);
+  EXPECT_TRUE(config.UpdateChannelSwitchPending);
+  EXPECT_FALSE(Config().UpdateChannelSwitchPending);
+}
 
-  TProgramCollectionChecker checker(fCollection, fConfig);
-  ASSERT_TRUE(checker.Reduce());
-  fCollection.fMergedItems.CleanRedundantObjects();
-  ASSERT_TRUE(checker.CollectFiles());
-  std::vector<std::string> names;
-  for (const TStructItem* item : fCollection.fFilesToDownload) {
-    names.push_back(item->FName);
+// A check that cannot read its configuration fails loudly and leaves the manager ready for
+// the next one.
+TEST_F(ProgramCheckerTest, DamagedConfigurationValueFailsTheCheckAndLeavesTheManagerIdle) {
+  const auto machine = Platform::Registry::THive::HKEY_LOCAL_MACHINE;
+  fRegistry.WriteValue(machine, "Software\\Quorvane\\Update", "UpdateChannelSwitchPending", std::string("yes"));
+  TUpdateFileList files;
+  TBlockingTaskQueue queue;
+  TFileManager manager(files, fCollection, queue);
+  bool done = false;
+  manager.SetOnDone([&](TFileManager&) { done = true; });
+  EXPECT_THROW(manager.CheckFiles(), Platform::Registry::ERegistryException);
+  EXPECT_FALSE(manager.Busy());
+
+  fRegistry.WriteValue(machine, "Software\\Quorvane\\Update", "UpdateChannelSwitchPending", std::uint32_t{1});
+  ASSERT_TRUE(manager.CheckFiles());  // no programs: nothing to do
+  ASSERT_TRUE(queue.RunOne(std::chrono::seconds(30)));
+  EXPECT_TRUE(done);
+}
+
+TEST_F(ProgramCheckerTest, CompareFileInfoOfEveryMode) {
+  TFileInfo existing;
+  existing.FVersionMajor = 2;
+  existing.FCrc = 100;
+  existing.FTime = 5000;
+  const auto other = [&](std::int32_t aMajor, std::int32_t aCrc, std::int32_t aTime) {
+    TFileInfo info = existing;
+    info.FVersionMajor = aMajor;
+    info.FCrc = aCrc;
+    info.FTime = aTime;
+    return info;
+  };
+  struct TCase {
+    TFileCompareMode Mode;
+    TFileInfo Other;
+    int Expected;
+  };
+  const TCase cases[] = {
+      {fcmDefault, other(3, 100, 5000), 1},
+      {fcmDefault, other(1, 999, 5000), -1},
+      {fcmDefault, other(2, 999, 5000), 1},
+      {fcmDefault, other(2, 100, 9999), 0},
+      {fcmCheckSum, other(1, 999, 5000), 1},
+      {fcmCheckSum, other(9, 100, 5000), 0},
+      {fcmVersion, other(1, 999, 5000), -1},
+      {fcmVersion, other(2, 999, 5000), 0},
+      {fcmDate, other(2, 100, 6000), 1},
+      {fcmDate, other(2, 100, 4000), -1},
+      {fcmDate, other(2, 999, 5000), 0},
+      {fcmNever, other(9, 999, 9999), 0},
+      {fcmAlways, other(2, 100, 5000), 1},
+      {static_cast<TFileCompareMode>(99), other(2, 100, 5000), 1},
+      // Without items around them, proxied descriptions have no ".version" sibling.
+      {fcmProxy, other(2, 100, 5000), 1},
+  };
+  const TProgramCollectionChecker checker(fCollection, Config());
+  for (const TCase& c : cases) {
+    EXPECT_EQ(checker.CompareFileInfo(existing, c.Other, c.Mode), c.Expected)
+        << static_cast<int>(c.Mode) << ": " << c.Other.FVersionMajor << " " << c.Other.FCrc << " " << c.Other.FTime;
   }
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"changed.txt", "missing.txt"}));
-  EXPECT_EQ(fCollection.fPackedSize, 2 * (10 + 352));
-  const TStructItem* missing = fCollection.fMergedItems.Items(0).Dir()->Items().GetFileByName("missing.txt");
-  ASSERT_NE(missing, nullptr);
-  EXPECT_EQ(missing->FUrl, "http://127.0.0.1/feed/Program/missing.txt.z");
 }
 
-TEST_F(ProgramCheckerTest, PendingChannelSwitchForcesTheChecksum) {
-  TMainStructItem& root = Root();
-  Write(fDir / "install" / "a.txt", "abcd");
-  AddFile(root.Dir()->Items(), "a.txt", "wxyz", fcmNever);
-  fConfig.UpdateChannelSwitchPending = true;
-  TProgramCollectionChecker checker(fCollection, fConfig);
-  ASSERT_TRUE(checker.Reduce());
-  ASSERT_TRUE(checker.CollectFiles());
-  EXPECT_EQ(fCollection.fFilesToDownload.Count(), 1u);
-}
-
-TEST_F(ProgramCheckerTest, SynchronisedFolderDeletesSurplusFilesOnly) {
+TEST_F(ProgramCheckerTest, SynchronisedInstallFolderKeepsTheUpdateFolders) {
   TMainStructItem& root = Root(true);
-  Write(fDir / "install" / "kept.txt", "kept");
-  Write(fDir / "install" / "surplus.txt", "x");
+  Write(InstallDir() / "kept.txt", "kept");
+  Write(InstallDir() / "surplus.txt", "x");
+  Write(InstallDir() / "Log" / "update.service.log", "log");
+  Write(InstallDir() / "Download" / "Program" / "old.z", "package");
+  Write(InstallDir() / "Downloads" / "other.txt", "not ours");
   AddFile(root.Dir()->Items(), "kept.txt", "kept", fcmCheckSum);
-  TProgramCollectionChecker checker(fCollection, fConfig);
+  TProgramCollectionChecker checker(fCollection, Config());
   ASSERT_TRUE(checker.Reduce());
-  ASSERT_EQ(fCollection.fDeleteMeList.Count(), 1u);
-  EXPECT_EQ(fs::path(fCollection.fDeleteMeList.Items(0).Path()).filename(), "surplus.txt");
+  std::vector<std::string> deleted;
+  for (std::size_t i = 0; i < fCollection.fDeleteMeList.Count(); ++i) {
+    deleted.push_back(fs::path(fCollection.fDeleteMeList.Items(i).Path()).lexically_relative(InstallDir()).string());
+  }
+  std::sort(deleted.begin(), deleted.end());
+  EXPECT_EQ(deleted, (std::vector<std::string>{"Downloads", "surplus.txt"}));
   ASSERT_TRUE(checker.CollectFiles());
   EXPECT_EQ(fCollection.fFilesToInstall.Count(), 0u);
 }
 
-TEST_F(ProgramCheckerTest, MissingInstallFolderOrUnsafeNameFailsTheReduction) {
-  {
+TEST_F(ProgramCheckerTest, UnsafeNameFailsTheReduction) {
+  for (const char* name : {"../escape.txt", "/abs.txt", "a\\..\\..\\b.txt"}) {
+    fCollection.fMergedItems.Clear();
     TMainStructItem& root = Root();
-    AddFile(root.Dir()->Items(), "a.txt", "a", fcmAlways);
-    fs::remove_all(fDir / "install");
-    EXPECT_FALSE(TProgramCollectionChecker(fCollection, fConfig).Reduce());
+    AddFile(root.Dir()->Items(), name, "a", fcmAlways);
+    EXPECT_FALSE(TProgramCollectionChecker(fCollection, Config()).Reduce()) << name;
   }
-  fs::create_directories(fDir / "install");
-  fCollection.fMergedItems.Clear();
-  TMainStructItem& root = Root();
-  AddFile(root.Dir()->Items(), "../escape.txt", "a", fcmAlways);
-  EXPECT_FALSE(TProgramCollectionChecker(fCollection, fConfig).Reduce());
-  EXPECT_FALSE(fs::exists(fDir / "escape.txt"));
+  EXPECT_FALSE(fs::exists(fRoot / "opt" / "escape.txt"));
 }
 
-TEST_F(ProgramCheckerTest, ShortPackageHasAnInvalidHeader) {
+TEST_F(ProgramCheckerTest, VerificationRefusesMissingParts) {
   TMainStructItem& root = Root();
   TStructItem& item = AddFile(root.Dir()->Items(), "a.txt", "a", fcmAlways);
-  item.NeedInst().FSourceFile = (fDir / "short.z").string();
-  Write(fDir / "short.z", std::string(351, 'x'));
-  TProgramCollectionChecker checker(fCollection, fConfig);
-  EXPECT_EQ(checker.VerifyDownloadedFile(&item), STG_E_INVALIDHEADER);
+  TProgramCollectionChecker checker(fCollection, Config());
   item.NeedInst().FSourceFile = (fDir / "none.z").string();
   EXPECT_EQ(checker.VerifyDownloadedFile(&item), STG_E_FILENOTFOUND);
   EXPECT_EQ(checker.VerifyDownloadedFile(nullptr), STG_E_INVALIDPOINTER);
-}
-
-TEST_F(ProgramCheckerTest, FileManagerReportsAFailedReductionAsError) {
-  const fs::path script = fDir / "Program.xml";
-  {
-    TMainStructCollection structure;
-    TMainStructItem& root = structure.AddMain();
-    root.FName = "Program";
-    root.FSpecialDir = "[Unknown]";
-    AddFile(root.Dir()->Items(), "a.txt", "a", fcmAlways);
-    ASSERT_TRUE(structure.SaveToFile(script.string()));
-  }
-  fCollection.Add().fFileName = script.string();
-  TUpdateFileList files;
-  TBlockingTaskQueue queue;
-  TFileManager manager(files, fCollection, fConfig, queue);
-  int errors = 0;
-  int done = 0;
-  manager.SetOnError([&](TFileManager&) { ++errors; });
-  manager.SetOnDone([&](TFileManager&) { ++done; });
-  ASSERT_TRUE(manager.CheckFiles());
-  ASSERT_TRUE(queue.RunOne(std::chrono::seconds(30)));
-  EXPECT_EQ(errors, 1);
-  EXPECT_EQ(done, 0);
-  EXPECT_FALSE(manager.Busy());
-}
-
-TEST_F(ProgramCheckerTest, MergeKeepsTheHigherVersionAndTheLaterChecksum) {
-  for (const int version : {3, 2}) {
-    TMainStructItem& root = fCollection.Add().fItems.AddMain();
-    root.FName = "Program";
-    root.FSpecialDir = version == 3 ? "[InstallDir]" : "[installdir]";
-    TStructItem& byVersion = AddFile(root.Dir()->Items(), "v.dll", "v" + std::to_string(version), fcmVersion);
-    byVersion.FileInfo()->FVersionMajor = version;
-    AddFile(root.Dir()->Items(), "d.txt", "content " + std::to_string(version), fcmDefault);
-  }
-  TProgramCollectionChecker checker(fCollection, fConfig);
-  ASSERT_EQ(checker.Merge(), 2);
-  ASSERT_EQ(fCollection.fMergedItems.Count(), 1u);
-  EXPECT_EQ(checker.CountMergedFiles(), 2);
-  const TStructCollection& merged = fCollection.fMergedItems.Items(0).Dir()->Items();
-  EXPECT_EQ(merged.GetFileByName("v.dll")->FileInfo()->FVersionMajor, 3);
-  EXPECT_EQ(merged.GetFileByName("d.txt")->FileInfo()->FCrc, CrcOf("content 2"));
-}
-
-TEST_F(ProgramCheckerTest, ValidPackageIsTakenFromTheDownloadFolderDamagedOneIsNot) {
-  for (const bool damaged : {false, true}) {
-    fCollection.fMergedItems.Clear();
-    TMainStructItem& root = Root();
-    AddFile(root.Dir()->Items(), "a.txt", "payload", fcmCheckSum);
-    Write(fDir / "src" / "a.txt", std::string("payload"));
-    const fs::path package = fDir / "download" / "Program" / "a.txt.z";
-    fs::create_directories(package.parent_path());
-    TZlibHandler zip;
-    zip.SetInput((fDir / "src" / "a.txt").string());
-    zip.SetOutput(package.string());
-    ASSERT_EQ(zip.Compress(), TZlibResult::zrOK);
-    if (damaged) {
-      std::fstream file(package, std::ios::in | std::ios::out | std::ios::binary);
-      file.seekp(-1, std::ios::end);
-      file.put('\x55');
-    }
-    TProgramCollectionChecker checker(fCollection, fConfig);
-    ASSERT_TRUE(checker.Reduce());
-    ASSERT_TRUE(checker.CollectFiles());
-    EXPECT_EQ(fCollection.fFilesToInstall.Count(), 1u) << damaged;
-    EXPECT_EQ(fCollection.fFilesToDownload.Count(), damaged ? 1u : 0u) << damaged;
-  }
+  fCollection.fCrc = nullptr;
+  EXPECT_EQ(checker.VerifyDownloadedFile(&item), E_POINTER);
 }
 
 // Opens of the files in one folder, seen by the kernel (inotify), so the count cannot be
@@ -247,12 +217,12 @@ TEST_F(ProgramCheckerTest, InstalledFilesAreReadOnlyForAChecksumOfTheRightSize) 
   for (const TCase& c : {TCase{fcmCheckSum, {"same.txt"}}, TCase{fcmDate, {}}}) {
     fCollection.fMergedItems.Clear();
     TMainStructItem& root = Root();
-    Write(fDir / "install" / "same.txt", "same");
-    Write(fDir / "install" / "longer.txt", "longer on disk");
+    Write(InstallDir() / "same.txt", "same");
+    Write(InstallDir() / "longer.txt", "longer on disk");
     AddFile(root.Dir()->Items(), "same.txt", "same", c.Mode);
     AddFile(root.Dir()->Items(), "longer.txt", "short", c.Mode);
-    TProgramCollectionChecker checker(fCollection, fConfig);
-    EXPECT_EQ(OpenedDuring(fDir / "install", [&] { EXPECT_TRUE(checker.Reduce()); }), c.Opened)
+    TProgramCollectionChecker checker(fCollection, Config());
+    EXPECT_EQ(OpenedDuring(InstallDir(), [&] { EXPECT_TRUE(checker.Reduce()); }), c.Opened)
         << FileCompareModeToString(c.Mode);
   }
 }
