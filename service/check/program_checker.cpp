@@ -616,13 +616,12 @@ std::int32_t TProgramCollectionChecker::GetPackedFileInfo(const TStructItem* aIt
     if (!in) {
       throw std::runtime_error("cannot seek in " + path);
     }
+    // From the position after the header to the end; the stream is detached before it goes
+    // out of scope, the register keeps the checksum.
+    crc->SetBinStream(&in);
     crc->Reset();
-    std::vector<char> block(TCalcStreamCRC::BlockSize);
-    while (in) {
-      in.read(block.data(), static_cast<std::streamsize>(block.size()));
-      crc->Update(block.data(), static_cast<std::size_t>(in.gcount()));
-    }
-    const bool calculated = in.eof() && !in.bad();
+    const bool calculated = crc->Calculate();
+    crc->SetBinStream(nullptr);
     if (!calculated) {
       Log(std::string(kPackedPrefix) + "fCrc.Calculate");
       return STG_E_INVALIDFUNCTION;

@@ -1,14 +1,15 @@
 #include "service/formats/crc.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <stdexcept>
-#include <system_error>
-#include <vector>
 
 #include "service/host/log.h"
 
@@ -24,6 +25,7 @@ namespace {
 constexpr std::size_t kSlices = 16;
 // Below this the set-up of the folding costs more than the table steps.
 constexpr std::size_t kFoldMinimum = 256;
+constexpr std::size_t kWideFoldMinimum = 512;
 
 std::uint32_t Load32(const unsigned char* aData) {
   std::uint32_t value;
@@ -65,6 +67,14 @@ std::uint64_t FoldConstant(std::uint32_t aReflectedPoly, int aPower) {
 
 bool CpuHasCarrylessMultiply() {
   static const bool has = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse2");
+  return has;
+}
+
+// Carry-less multiplication on four 128-bit lanes at once (the processor and the system
+// both support 512-bit registers).
+bool CpuHasWideCarrylessMultiply() {
+  static const bool has =
+      CpuHasCarrylessMultiply() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("vpclmulqdq");
   return has;
 }
 
@@ -114,6 +124,66 @@ __attribute__((target("pclmul,sse2"))) std::uint32_t Fold(const std::array<std::
   return crc;
 }
 
+#define QV_CRC_WIDE_TARGET "avx512f,vpclmulqdq,pclmul,sse2"
+
+// FoldStep on four lanes.
+__attribute__((target(QV_CRC_WIDE_TARGET))) inline __m512i FoldStep4(__m512i aValue, __m512i aConstants,
+                                                                     __m512i aNext) {
+  const __m512i low = _mm512_clmulepi64_epi128(aValue, aConstants, 0x00);
+  const __m512i high = _mm512_clmulepi64_epi128(aValue, aConstants, 0x11);
+  return _mm512_ternarylogic_epi64(low, high, aNext, 0x96);  // low xor high xor next
+}
+
+__attribute__((target(QV_CRC_WIDE_TARGET))) inline __m512i Load512(const unsigned char* aData) {
+  return _mm512_loadu_si512(aData);
+}
+
+// Fold with 512-bit registers: four registers of four lanes each take 256 bytes per step,
+// then they are folded into one, its four lanes into one 128-bit value, and that one goes
+// on like Fold. aK holds the constants of Fold (distances 512 and 128 bits) and those of
+// the distance 2048 bits. aSize must be at least 256.
+__attribute__((target(QV_CRC_WIDE_TARGET))) std::uint32_t FoldWide(const std::array<std::uint32_t, 256>& aTable,
+                                                                   const std::uint64_t aK[6], std::uint32_t aCrc,
+                                                                   const unsigned char*& aData, std::size_t& aSize) {
+  const auto k = [aK](int aLow) { return static_cast<long long>(aK[aLow]); };
+  const __m512i k2048 = _mm512_set_epi64(k(5), k(4), k(5), k(4), k(5), k(4), k(5), k(4));
+  const __m512i k512 = _mm512_set_epi64(k(1), k(0), k(1), k(0), k(1), k(0), k(1), k(0));
+  const __m128i k128 = _mm_set_epi64x(static_cast<long long>(aK[3]), static_cast<long long>(aK[2]));
+  __m512i z0 = _mm512_xor_si512(Load512(aData), _mm512_zextsi128_si512(_mm_cvtsi32_si128(static_cast<int>(aCrc))));
+  __m512i z1 = Load512(aData + 64);
+  __m512i z2 = Load512(aData + 128);
+  __m512i z3 = Load512(aData + 192);
+  aData += 256;
+  aSize -= 256;
+  for (; aSize >= 256; aData += 256, aSize -= 256) {
+    z0 = FoldStep4(z0, k2048, Load512(aData));
+    z1 = FoldStep4(z1, k2048, Load512(aData + 64));
+    z2 = FoldStep4(z2, k2048, Load512(aData + 128));
+    z3 = FoldStep4(z3, k2048, Load512(aData + 192));
+  }
+  z0 = FoldStep4(z0, k512, z1);
+  z0 = FoldStep4(z0, k512, z2);
+  z0 = FoldStep4(z0, k512, z3);
+  for (; aSize >= 64; aData += 64, aSize -= 64)
+    z0 = FoldStep4(z0, k512, Load512(aData));
+
+  alignas(64) unsigned char lanes[64];
+  _mm512_store_si512(lanes, z0);
+  __m128i x = Load128(lanes);
+  x = FoldStep(x, k128, Load128(lanes + 16));
+  x = FoldStep(x, k128, Load128(lanes + 32));
+  x = FoldStep(x, k128, Load128(lanes + 48));
+  for (; aSize >= 16; aData += 16, aSize -= 16)
+    x = FoldStep(x, k128, Load128(aData));
+
+  alignas(16) unsigned char rest[16];
+  _mm_store_si128(reinterpret_cast<__m128i*>(rest), x);
+  std::uint32_t crc = 0;
+  for (unsigned char b : rest)
+    crc = aTable[(crc ^ b) & 0xFF] ^ (crc >> 8);
+  return crc;
+}
+
 #endif
 
 }  // namespace
@@ -138,11 +208,13 @@ struct TCalcStreamCRC::TTables {
     FoldK[1] = FoldConstant(aPoly, 4 * 128 - 32);
     FoldK[2] = FoldConstant(aPoly, 128 + 32);
     FoldK[3] = FoldConstant(aPoly, 128 - 32);
+    FoldK[4] = FoldConstant(aPoly, 16 * 128 + 32);
+    FoldK[5] = FoldConstant(aPoly, 16 * 128 - 32);
 #endif
   }
 
 #if QV_CRC_FOLDING
-  std::uint64_t FoldK[4] = {};
+  std::uint64_t FoldK[6] = {};
 #endif
 };
 
@@ -155,7 +227,8 @@ void TCalcStreamCRC::Reset() {
 }
 
 void TCalcStreamCRC::SetBinStream(std::istream* aStream) {
-  if (aStream != fBinStream)
+  // Only a new stream starts a new checksum: detaching must not discard the result.
+  if (aStream != nullptr && aStream != fBinStream)
     Reset();
   fBinStream = aStream;
 }
@@ -176,7 +249,9 @@ void TCalcStreamCRC::Update(const void* aData, std::size_t aSize) {
   const auto* p = static_cast<const unsigned char*>(aData);
   std::uint32_t crc = fCRC;
 #if QV_CRC_FOLDING
-  if (aSize >= kFoldMinimum && CpuHasCarrylessMultiply())
+  if (aSize >= kWideFoldMinimum && CpuHasWideCarrylessMultiply())
+    crc = FoldWide(t[0], fTables->FoldK, crc, p, aSize);
+  else if (aSize >= kFoldMinimum && CpuHasCarrylessMultiply())
     crc = Fold(t[0], fTables->FoldK, crc, p, aSize);
 #endif
   for (; aSize >= kSlices; aSize -= kSlices, p += kSlices) {
@@ -206,6 +281,52 @@ bool TCalcStreamCRC::CalculateFromBeginning() {
   return DoCalculate();
 }
 
+char* TCalcStreamCRC::Block() {
+  if (!fBlock)
+    fBlock = std::make_unique_for_overwrite<char[]>(BlockSize);
+  return fBlock.get();
+}
+
+namespace {
+
+// Feeds the bytes from aStart to aSize, read block by block with aRead(buffer, wanted) ->
+// bytes read, into the register of aCrc, with the progress events of Calculate. A short
+// read throws.
+template <typename TRead>
+void FeedBlocks(TCalcStreamCRC& aCrc, char* aBlock, std::streamoff aStart, std::streamoff aSize, TRead&& aRead) {
+  const TCRCProgressEvent& progress = aCrc.OnProgress();
+  if (progress)
+    progress(aCrc, 0);
+  std::streamoff position = aStart;
+  while (position < aSize) {
+    const auto wanted = static_cast<std::size_t>(std::min<std::streamoff>(TCalcStreamCRC::BlockSize, aSize - position));
+    if (aRead(aBlock, wanted) != wanted)
+      throw std::ios_base::failure("read error at position " + std::to_string(position));
+    aCrc.Update(aBlock, wanted);
+    position += static_cast<std::streamoff>(wanted);
+    if (progress)
+      progress(aCrc, Percentage(position - aStart, aSize - aStart));
+  }
+  if (aStart >= aSize && progress)
+    progress(aCrc, 100);
+}
+
+// Reads up to aSize bytes, repeating short reads; fewer only at the end of the file.
+std::size_t ReadFully(int aFile, char* aBuffer, std::size_t aSize) {
+  std::size_t done = 0;
+  while (done < aSize) {
+    const ssize_t got = ::read(aFile, aBuffer + done, aSize - done);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got <= 0)
+      break;
+    done += static_cast<std::size_t>(got);
+  }
+  return done;
+}
+
+}  // namespace
+
 bool TCalcStreamCRC::DoCalculate() {
   try {
     if (fBinStream == nullptr)
@@ -228,22 +349,10 @@ bool TCalcStreamCRC::DoCalculate() {
       }
     } restore{in, start};
 
-    if (fOnProgress)
-      fOnProgress(*this, 0);
-    std::vector<char> block(BlockSize);
-    std::streamoff position = start;
-    while (position < size) {
-      const auto wanted = static_cast<std::streamsize>(std::min<std::streamoff>(BlockSize, size - position));
-      in.read(block.data(), wanted);
-      if (in.gcount() != wanted)
-        throw std::ios_base::failure("read error at position " + std::to_string(position));
-      Update(block.data(), static_cast<std::size_t>(wanted));
-      position += wanted;
-      if (fOnProgress)
-        fOnProgress(*this, Percentage(position - start, size - start));
-    }
-    if (start >= size && fOnProgress)
-      fOnProgress(*this, 100);
+    FeedBlocks(*this, Block(), start, size, [&in](char* aBuffer, std::size_t aWanted) {
+      in.read(aBuffer, static_cast<std::streamsize>(aWanted));
+      return static_cast<std::size_t>(in.gcount());
+    });
     return true;
   } catch (const std::exception& error) {
     LogException("TCalcStreamCRC.DoCalculate: Error " + ExceptionText(error));
@@ -253,22 +362,31 @@ bool TCalcStreamCRC::DoCalculate() {
 
 bool TCalcStreamCRC::GetFileCrc(const std::string& aFileName, std::uint32_t& aCrc) {
   aCrc = StartValue;
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(aFileName, error))
+  // Opened without blocking, so that a named pipe in place of the file cannot hang the
+  // check; only a regular file has a checksum.
+  const int file = ::open(aFileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (file < 0)
     return false;
-  std::vector<char> buffer(FileBufferSize);
-  std::ifstream file;
-  file.rdbuf()->pubsetbuf(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-  file.open(aFileName, std::ios::binary);
-  if (!file)
+  struct TClose {
+    int File;
+    ~TClose() { ::close(File); }
+  } close{file};
+  struct stat st {};
+  if (::fstat(file, &st) != 0 || !S_ISREG(st.st_mode))
     return false;
-  SetBinStream(&file);
+  fBinStream = nullptr;
   Reset();
-  const bool ok = CalculateFromBeginning();
-  aCrc = fCRC;
-  SetBinStream(nullptr);
-  fCRC = aCrc;
-  return ok;
+  try {
+    fSavedPosition = 0;
+    FeedBlocks(*this, Block(), 0, static_cast<std::streamoff>(st.st_size),
+               [file](char* aBuffer, std::size_t aWanted) { return ReadFully(file, aBuffer, aWanted); });
+    aCrc = fCRC;
+    return true;
+  } catch (const std::exception& error) {
+    LogException("TCalcStreamCRC.DoCalculate: Error " + ExceptionText(error));
+    aCrc = fCRC;
+    return false;
+  }
 }
 
 }  // namespace Update::Service

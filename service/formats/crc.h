@@ -9,13 +9,18 @@
 //
 // Per byte b: register := Table[(register xor b) and 0xFF] xor (register shr 8). The bulk
 // path folds 64-byte blocks with carry-less multiplication where the processor has it
-// (x86-64 PCLMULQDQ) and processes 16 bytes per step with derived tables otherwise
-// (slicing); both give the same register as the byte-wise rule for any input.
+// (x86-64 PCLMULQDQ; 256-byte blocks in 512-bit registers with VPCLMULQDQ and AVX-512) and
+// processes 16 bytes per step with derived tables otherwise (slicing); all give the same
+// register as the byte-wise rule for any input.
 //
 // Contract: one thread at a time per instance. The stream is not owned. Calculate reads
 // from the stream's current position to its end in blocks of 65536 bytes and restores
 // the position; every failure (read error, exception of the progress handler) is written
-// to the service log and reported as false, never thrown.
+// to the service log and reported as false, never thrown. Attaching a different stream
+// resets the register; detaching it (nullptr) keeps the register, so the checksum can be
+// read after the stream is gone. GetFileCrc reads the file with plain system calls in the
+// same blocks and with the same progress events and log lines as Calculate on a stream of
+// it; the block buffer is kept between calls.
 
 #include <array>
 #include <cstddef>
@@ -58,7 +63,7 @@ class TCalcStreamCRC {
   void Update(const void* aData, std::size_t aSize);
 
   std::istream* BinStream() const { return fBinStream; }
-  // Assigning a different stream resets the register.
+  // Assigning a different stream resets the register; nullptr detaches and keeps it.
   void SetBinStream(std::istream* aStream);
   std::uint32_t CRC() const { return fCRC; }
   void SetCRC(std::uint32_t aValue) { fCRC = aValue; }
@@ -74,8 +79,10 @@ class TCalcStreamCRC {
  private:
   struct TTables;
   bool DoCalculate();
+  char* Block();
 
   std::unique_ptr<TTables> fTables;
+  std::unique_ptr<char[]> fBlock;  // BlockSize bytes, made on first use
   std::uint32_t fCRCPoly = DefaultPoly;
   std::uint32_t fCRC = StartValue;
   std::istream* fBinStream = nullptr;

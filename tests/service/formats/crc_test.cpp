@@ -69,8 +69,9 @@ TEST(CalcStreamCRC, BulkPathMatchesTheBytewiseTableAtAllLengthsAndOffsets) {
   TCalcStreamCRC crc;
   const std::string data = RandomBytes(70000);
   for (std::size_t offset : {0u, 1u, 3u, 7u}) {
-    for (std::size_t length : {0u,   1u,   15u,  16u,   17u,   31u,    33u,    63u,    64u,    255u,  256u,
-                               257u, 319u, 320u, 1000u, 4109u, 32767u, 32768u, 32769u, 65535u, 65536u}) {
+    for (std::size_t length :
+         {0u,   1u,   15u,  16u,  17u,  31u,  33u,   63u,   64u,    255u,   256u,   257u,   319u,
+          320u, 511u, 512u, 513u, 575u, 831u, 1000u, 4109u, 32767u, 32768u, 32769u, 65535u, 65536u}) {
       const std::string slice = data.substr(offset, length);
       crc.Reset();
       crc.Update(slice.data(), slice.size());
@@ -117,6 +118,37 @@ TEST(CalcStreamCRC, ProgressEventsAndStreamReset) {
   std::istringstream other("x");
   crc.SetBinStream(&other);
   EXPECT_EQ(crc.CRC(), TCalcStreamCRC::StartValue) << "a different stream resets the register";
+}
+
+TEST(CalcStreamCRC, DetachingTheStreamKeepsTheResult) {
+  // A package: the checksum of everything after the header, read from a file stream that is
+  // detached again before the result is compared.
+  const fs::path path = fs::temp_directory_path() / ("qv_crc_detach_" + std::to_string(::getpid()));
+  const std::string data = RandomBytes(3 * 65536 + 100, 7);
+  std::ofstream(path, std::ios::binary) << data;
+  TCalcStreamCRC crc;
+  {
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(352);
+    crc.SetBinStream(&in);
+    crc.Reset();
+    ASSERT_TRUE(crc.Calculate());
+    crc.SetBinStream(nullptr);
+  }
+  EXPECT_EQ(crc.CRC(), BitwiseCrc(data.substr(352)));
+  EXPECT_EQ(crc.BinStream(), nullptr);
+
+  // GetFileCrc reads the file itself and gives the same progress as a stream of it.
+  std::vector<int> seen;
+  crc.SetOnProgress([&](TCalcStreamCRC&, int aPercentage) { seen.push_back(aPercentage); });
+  std::uint32_t value = 0;
+  ASSERT_TRUE(crc.GetFileCrc(path.string(), value));
+  EXPECT_EQ(value, BitwiseCrc(data));
+  EXPECT_EQ(crc.CRC(), value);
+  EXPECT_EQ(seen, (std::vector<int>{0, 33, 67, 100, 100}));
+  EXPECT_FALSE(crc.GetFileCrc(path.parent_path().string(), value)) << "a folder has no checksum";
+  EXPECT_EQ(value, TCalcStreamCRC::StartValue);
+  fs::remove(path);
 }
 
 TEST(CalcStreamCRC, ChangedPolynomialRebuildsTheTable) {
