@@ -9,6 +9,7 @@
 #include "common/persist_json.h"
 #include "common/utils.h"
 #include "platform/paths/paths.h"
+#include "platform/text/digits.h"
 #include "platform/text/text.h"
 
 namespace Update::Common {
@@ -16,16 +17,6 @@ namespace Update::Common {
 namespace {
 
 constexpr std::string_view kProxyKey = "PlaidWalrusHums!";
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
-}
 
 std::string ProxyServer(std::string_view aAddress, std::int32_t aPort) {
   std::string address = Platform::Text::AsciiLower(TUpdateUtils::Trim(aAddress));
@@ -105,16 +96,8 @@ std::string UnprotectText(std::string_view aProtected) {
   TPC1Cipher cipher(kProxyKey);
   std::string bytes;
   for (std::size_t i = 0; i < aProtected.size(); i += 2) {
-    std::string_view group = aProtected.substr(i, 2);
-    int value = 0;
-    for (char c : group) {
-      int digit = HexDigit(c);
-      if (digit < 0) {
-        value = 0;
-        break;
-      }
-      value = value * 16 + digit;
-    }
+    // A group with a character that is no hexadecimal digit reads as 0.
+    const std::uint64_t value = Platform::Text::ParseDigits(aProtected.substr(i, 2), 16, 0xFF).value_or(0);
     bytes.push_back(static_cast<char>(cipher.DecryptByte(static_cast<std::uint8_t>(value))));
   }
   return Platform::Text::Cp1252ToUtf8(bytes);

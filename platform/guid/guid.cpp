@@ -3,6 +3,8 @@
 #include <random>
 #include <stdexcept>
 
+#include "platform/text/digits.h"
+
 namespace Platform {
 
 namespace {
@@ -38,19 +40,6 @@ TGUID FromTextOrderBytes(const std::array<std::uint8_t, 16>& aBytes) {
   return guid;
 }
 
-int HexValue(char aChar) {
-  if (aChar >= '0' && aChar <= '9') {
-    return aChar - '0';
-  }
-  if (aChar >= 'a' && aChar <= 'f') {
-    return aChar - 'a' + 10;
-  }
-  if (aChar >= 'A' && aChar <= 'F') {
-    return aChar - 'A' + 10;
-  }
-  return -1;
-}
-
 // Reads 32 hexadecimal digits from aText, skipping the positions listed in aSkip.
 std::optional<TGUID> ParseDigits(std::string_view aText, std::string_view aSkipPositions) {
   std::array<std::uint8_t, 16> bytes{};
@@ -59,7 +48,7 @@ std::optional<TGUID> ParseDigits(std::string_view aText, std::string_view aSkipP
     if (aSkipPositions.find(static_cast<char>(i)) != std::string_view::npos) {
       continue;
     }
-    const int value = HexValue(aText[i]);
+    const int value = Text::HexDigitValue(aText[i]);
     if (value < 0 || digit >= 32) {
       return std::nullopt;
     }

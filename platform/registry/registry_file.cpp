@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "platform/paths/paths.h"
+#include "platform/text/digits.h"
 
 namespace Platform::Registry {
 
@@ -48,16 +49,6 @@ std::string Quote(std::string_view aText) {
     }
   }
   return result + "\"";
-}
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9')
-    return c - '0';
-  if (c >= 'a' && c <= 'f')
-    return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F')
-    return c - 'A' + 10;
-  return -1;
 }
 
 class TLineParser {
@@ -120,16 +111,9 @@ class TLineParser {
         case 't':
           result.push_back('\t');
           break;
-        case 'x': {
-          int high = fPos < fLine.size() ? HexValue(fLine[fPos]) : -1;
-          int low = fPos + 1 < fLine.size() ? HexValue(fLine[fPos + 1]) : -1;
-          if (high < 0 || low < 0) {
-            Fail("invalid \\x escape");
-          }
-          fPos += 2;
-          result.push_back(static_cast<char>(high * 16 + low));
+        case 'x':
+          result.push_back(static_cast<char>(HexByte("invalid \\x escape")));
           break;
-        }
         default:
           Fail(std::string("unknown escape \\") + e);
       }
@@ -140,15 +124,12 @@ class TLineParser {
     if (fLine.size() - fPos != 8) {
       Fail("a dword needs 8 hexadecimal digits");
     }
-    std::uint32_t result = 0;
-    for (; fPos < fLine.size(); ++fPos) {
-      int digit = HexValue(fLine[fPos]);
-      if (digit < 0) {
-        Fail("invalid hexadecimal digit in dword");
-      }
-      result = result * 16 + static_cast<std::uint32_t>(digit);
+    const auto value = Text::ParseDigits(fLine.substr(fPos), 16, 0xFFFFFFFF);
+    if (!value) {
+      Fail("invalid hexadecimal digit in dword");
     }
-    return result;
+    fPos = fLine.size();
+    return static_cast<std::uint32_t>(*value);
   }
 
   TRegBinary Binary() {
@@ -157,18 +138,23 @@ class TLineParser {
       if (!result.empty()) {
         Expect(",");
       }
-      int high = fPos < fLine.size() ? HexValue(fLine[fPos]) : -1;
-      int low = fPos + 1 < fLine.size() ? HexValue(fLine[fPos + 1]) : -1;
-      if (high < 0 || low < 0) {
-        Fail("invalid byte in binary value");
-      }
-      fPos += 2;
-      result.push_back(static_cast<std::uint8_t>(high * 16 + low));
+      result.push_back(HexByte("invalid byte in binary value"));
     }
     return result;
   }
 
  private:
+  // Two hexadecimal digits at the read position; fails with aWhat otherwise.
+  std::uint8_t HexByte(const char* aWhat) {
+    const std::string_view pair = fLine.substr(fPos, 2);
+    const auto value = pair.size() == 2 ? Text::ParseDigits(pair, 16, 0xFF) : std::nullopt;
+    if (!value) {
+      Fail(aWhat);
+    }
+    fPos += 2;
+    return static_cast<std::uint8_t>(*value);
+  }
+
   std::string_view fLine;
   std::string_view fSource;
   std::size_t fLineNumber;

@@ -2,6 +2,7 @@
 #include "common/settings.h"
 
 #include "common/state.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -17,7 +18,6 @@
 namespace Update::Common {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using T = TUpdateIPCMessageType;
 
@@ -192,17 +192,6 @@ TEST(IPCMessageTest, CatalogueHasEveryCodeWithItsPayload) {
 
 class IPCNodeTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "qv_ipc_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    fRoot = pattern;
-    ::setenv("QUORVANE_ROOT", fRoot.c_str(), 1);
-  }
-  void TearDown() override {
-    ::unsetenv("QUORVANE_ROOT");
-    fs::remove_all(fRoot);
-  }
-
   // Takes from aNode until aCount messages arrived or five seconds passed.
   static std::vector<TIPCMessage> Collect(TIPCNode& aNode, std::size_t aCount) {
     std::vector<TIPCMessage> list;
@@ -222,7 +211,7 @@ class IPCNodeTest : public ::testing::Test {
     return !aNode.GetMessages(list);
   }
 
-  std::string fRoot;
+  QuorvaneTest::TTempRoot fRoot{"ipc"};
 };
 
 TEST_F(IPCNodeTest, FirstMessageCarriesIdOneAndAMissingPeerConsumesNoId) {

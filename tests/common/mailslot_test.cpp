@@ -9,6 +9,8 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/temp_dir.h"
+
 namespace Update::Common {
 namespace {
 
@@ -17,17 +19,6 @@ using namespace std::chrono_literals;
 
 class MailslotTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "qv_mailslot_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    fRoot = pattern;
-    ::setenv("QUORVANE_ROOT", fRoot.c_str(), 1);
-  }
-  void TearDown() override {
-    ::unsetenv("QUORVANE_ROOT");
-    fs::remove_all(fRoot);
-  }
-
   static void Write(const std::string& aName, const std::string& aText) {
     TMailslotClient client(aName);
     ASSERT_TRUE(client.Connect()) << client.LastErrorMessageFull();
@@ -52,7 +43,7 @@ class MailslotTest : public ::testing::Test {
     return texts;
   }
 
-  std::string fRoot;
+  QuorvaneTest::TTempRoot fRoot{"mailslot"};
 };
 
 TEST_F(MailslotTest, MessagesWrittenBeforeTheTakeArriveTogetherInOrder) {
@@ -131,7 +122,7 @@ TEST_F(MailslotTest, InvalidAndOverlongNamesFailWithADetailLine) {
   TMailslotClient client(std::string(200, 'n'));
   EXPECT_FALSE(client.Connect());
   EXPECT_EQ(client.LastError(), ENAMETOOLONG);
-  EXPECT_NE(client.LastErrorMessageFull().find(fRoot), std::string::npos);
+  EXPECT_NE(client.LastErrorMessageFull().find(fRoot.Path().string()), std::string::npos);
 }
 
 TEST_F(MailslotTest, BlockingServerDrainsWhatWaitsAndDropsOversizedDatagrams) {

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/temp_dir.h"
+
 namespace Update::Common {
 namespace {
 
@@ -73,12 +75,11 @@ TEST(MetaManifest, StructuralProblemsReportFalseAndKeepWhatWasLoaded) {
 TEST(MetaManifest, SaveAndLoadBackWithTheKeyOrder) {
   TUpdateMetaManifest manifest;
   ASSERT_TRUE(manifest.LoadFromJsonString(kTwoChannels));
-  std::filesystem::path folder = std::filesystem::temp_directory_path() / ("qv-manifest-" + std::to_string(::getpid()));
-  std::string file = (folder / "new/sub/meta.json").string();
+  QuorvaneTest::TTempDir folder("manifest");
+  std::string file = folder.File("new/sub/meta.json");
   ASSERT_TRUE(manifest.SaveToFile(file));
 
-  std::ifstream in(file, std::ios::binary);
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string text = QuorvaneTest::ReadFile(file);
   std::size_t last = 0;
   for (const char* key : {"\"name\"", "\"channels\"", "\"name\"", "\"subpath\"", "\"type\"", "\"version\"",
                           "\"eula-version\"", "\"modules\"", "\"name\"", "\"type\"", "\"manifest\""}) {
@@ -93,8 +94,7 @@ TEST(MetaManifest, SaveAndLoadBackWithTheKeyOrder) {
   EXPECT_EQ(loaded.Channels().Items(0)->Version.AsString(), "4.2.0.117");
   EXPECT_EQ(loaded.Channels().Items(0)->EulaVersion, 2);
   EXPECT_EQ(loaded.Channels().Items(0)->Modules().Items(1)->ManifestFile, "help.zml");
-  EXPECT_FALSE(loaded.LoadFromFile((folder / "missing.json").string()));
-  std::filesystem::remove_all(folder);
+  EXPECT_FALSE(loaded.LoadFromFile(folder.File("missing.json")));
 }
 
 TEST(MetaManifest, AssignIsADeepCopy) {

@@ -8,6 +8,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "tests/support/temp_dir.h"
+
 namespace {
 
 using namespace Update::Common;
@@ -28,23 +30,9 @@ TPersistValue_Object* BuildSample(TPersist& aPersist) {
   return root;
 }
 
-class TTempFolder {
- public:
-  TTempFolder() : fPath(fs::temp_directory_path() / ("qv_persist_json_" + std::to_string(::getpid()))) {
-    fs::remove_all(fPath);
-    fs::create_directories(fPath);
-  }
-  ~TTempFolder() { fs::remove_all(fPath); }
-  const fs::path& Path() const { return fPath; }
-
- private:
-  fs::path fPath;
-};
-
-void WriteBytes(const fs::path& aFile, std::string_view aBytes) {
-  std::ofstream stream(aFile, std::ios::binary);
-  stream.write(aBytes.data(), static_cast<std::streamsize>(aBytes.size()));
-}
+using QuorvaneTest::ReadFile;
+using QuorvaneTest::TTempDir;
+using QuorvaneTest::WriteFile;
 
 TEST(PersistJsonPrinterTest, PrettyAndCompactLayout) {
   TPersist persist;
@@ -205,7 +193,7 @@ TEST(PersistJsonStreamTest, CompressedLayoutRoundTripAndFallback) {
 }
 
 TEST(PersistJsonFileTest, FilesCompressionAndDamagedFallback) {
-  TTempFolder folder;
+  TTempDir folder("persist_json");
   TPersist persist;
   auto* root = BuildSample(persist);
   const fs::path plain = folder.Path() / "sub" / "plain.json";
@@ -224,7 +212,7 @@ TEST(PersistJsonFileTest, FilesCompressionAndDamagedFallback) {
   // A file that happens to start with the marker bytes but is plain text after all is
   // read again from its start (the marker bytes then make it invalid JSON)...
   const fs::path fake = folder.Path() / "fake.json";
-  WriteBytes(fake, std::string("\xDC\x7F\x41\x02{\"a\":1}", 11));
+  WriteFile(fake, std::string("\xDC\x7F\x41\x02{\"a\":1}", 11));
   EXPECT_FALSE(TPersist_Json::PersistObject_LoadFromFile(fake, reader, tree));
   // ...and a missing file is simply false.
   EXPECT_FALSE(TPersist_Json::PersistObject_LoadFromFile(folder.Path() / "none.json", reader, tree));
@@ -232,7 +220,7 @@ TEST(PersistJsonFileTest, FilesCompressionAndDamagedFallback) {
 }
 
 TEST(PersistJsonFileTest, LoadStringFromFileHonoursByteOrderMarks) {
-  TTempFolder folder;
+  TTempDir folder("persist_json");
   const struct {
     std::string Bytes;
     std::string Text;
@@ -245,12 +233,11 @@ TEST(PersistJsonFileTest, LoadStringFromFileHonoursByteOrderMarks) {
       {"plain", "plain"},
   };
   for (const auto& c : cases) {
-    WriteBytes(folder.Path() / "t.txt", c.Bytes);
+    WriteFile(folder.Path() / "t.txt", c.Bytes);
     EXPECT_EQ(TPersist_Json::LoadStringFromFile(folder.Path() / "t.txt"), c.Text);
   }
   TPersist_Json::SaveStringToFile(folder.Path() / "new" / "dir" / "u.txt", "\xC3\xA4");
-  std::ifstream stream(folder.Path() / "new" / "dir" / "u.txt", std::ios::binary);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(stream), {}), "\xC3\xA4") << "no byte-order mark written";
+  EXPECT_EQ(ReadFile(folder.Path() / "new" / "dir" / "u.txt"), "\xC3\xA4") << "no byte-order mark written";
   EXPECT_EQ(std::distance(fs::directory_iterator(folder.Path() / "new" / "dir"), fs::directory_iterator()), 1)
       << "no temporary file left behind";
 }

@@ -15,11 +15,7 @@ namespace {
 
 using SettingsTest = QuorvaneTest::UpdateConfigTest;
 using Platform::TDateTime;
-
-std::string ReadFile(const std::string& aFile) {
-  std::ifstream in(aFile, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using QuorvaneTest::ReadFile;
 
 TEST_F(SettingsTest, MissingOrBadTextGivesTheDefaults) {
   TUpdateSettings defaults = UpdateConfig().DefaultSettings();
@@ -124,6 +120,8 @@ TEST(ProtectedText, KnownCiphertextAndTolerantDecoding) {
   EXPECT_EQ(UnprotectText("c55a9e3ebe67bc7ef20311"), "proxy.local");
   EXPECT_EQ(Platform::Text::Utf8ToCp1252(UnprotectText("C5ZZ9E")).size(), 3u);
   EXPECT_EQ(Platform::Text::Utf8ToCp1252(UnprotectText("C55")).size(), 2u);  // odd last digit forms its own group
+  EXPECT_EQ(UnprotectText("C5ZZ9E"), UnprotectText("C5009E")) << "a group that is no hexadecimal number reads as 0";
+  EXPECT_EQ(UnprotectText("C55"), UnprotectText("C505"));
   // Windows-1252 characters survive, others become "?".
   EXPECT_EQ(UnprotectText(ProtectText("M\xc3\xbcller \xe2\x82\xac")), "M\xc3\xbcller \xe2\x82\xac");
   EXPECT_EQ(UnprotectText(ProtectText("\xe4\xb8\xad")), "?");

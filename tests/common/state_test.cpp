@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "common/persist_json.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -73,8 +74,7 @@ TEST(UpdateStateTest, BadOrPartialInputLeavesResetValues) {
 }
 
 TEST(UpdateStateTest, FolderSaveAndLoad) {
-  const auto folder = std::filesystem::temp_directory_path() / ("qv_state_test_" + std::to_string(::getpid()));
-  std::filesystem::remove_all(folder);
+  const QuorvaneTest::TTempDir folder("state");
   TUpdateState loaded = SampleState();
   TUpdateState::LoadFromFolder(loaded, folder / "missing");
   EXPECT_EQ(loaded, TUpdateState()) << "missing file gives the reset state";
@@ -82,12 +82,10 @@ TEST(UpdateStateTest, FolderSaveAndLoad) {
   TUpdateState::SaveToFolder(SampleState(), folder / "a" / "b");
   const auto file = folder / "a" / "b" / "update.state.json";
   ASSERT_TRUE(std::filesystem::exists(file));
-  std::ifstream stream(file, std::ios::binary);
-  const std::string bytes{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
-  EXPECT_EQ(bytes, SampleState().SaveToJson(true)) << "UTF-8 without byte-order mark, no final line break";
+  EXPECT_EQ(QuorvaneTest::ReadFile(file), SampleState().SaveToJson(true))
+      << "UTF-8 without byte-order mark, no final line break";
   TUpdateState::LoadFromFolder(loaded, folder / "a" / "b");
   EXPECT_EQ(loaded, SampleState());
-  std::filesystem::remove_all(folder);
 }
 
 TEST(UpdateProgressTest, GoldenCompactAndWholeRecordReplacement) {

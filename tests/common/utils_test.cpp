@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "platform/paths/paths.h"
+#include "tests/support/temp_dir.h"
 
 namespace Update::Common {
 namespace {
@@ -126,10 +127,9 @@ TEST(UpdateUtils, Buffers) {
 }
 
 TEST(UpdateUtils, FilesAndFolders) {
-  std::filesystem::path folder = std::filesystem::temp_directory_path() / ("qv-utils-" + std::to_string(getpid()));
+  QuorvaneTest::TTempDir folder("utils");
   std::filesystem::create_directories(folder / "sub/deeper");
-  std::string file = (folder / "sub/f.bin").string();
-  std::ofstream(file, std::ios::binary) << "12345";
+  std::string file = folder.Write("sub/f.bin", "12345");
 
   TSearchRec info;
   ASSERT_TRUE(TUpdateUtils::GetFileInfo(file, info));
@@ -145,8 +145,7 @@ TEST(UpdateUtils, FilesAndFolders) {
 
   TUpdateUtils::DeleteDirectory((folder / "sub/").string());
   EXPECT_FALSE(std::filesystem::exists(folder / "sub"));
-  TUpdateUtils::DeleteDirectory((folder / "missing").string());  // nothing to do, no error
-  std::filesystem::remove_all(folder);
+  TUpdateUtils::DeleteDirectory(folder.File("missing"));  // nothing to do, no error
 }
 
 TEST(UpdateUtils, CompareFileVersionTakesTheFirstDifference) {

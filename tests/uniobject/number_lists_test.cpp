@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/temp_dir.h"
 #include "tests/uniobject/message_capture.h"
 
 namespace UniObject {
@@ -201,12 +202,7 @@ TEST(NumberTables, RowOfWrongLengthInStreamIsRefused) {
 
 class NumberListFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    fFolder = std::filesystem::temp_directory_path() / ("qv_numlist_" + std::to_string(::getpid()));
-    std::filesystem::remove_all(fFolder);
-  }
-  void TearDown() override { std::filesystem::remove_all(fFolder); }
-  std::filesystem::path fFolder;
+  QuorvaneTest::TTempDir fFolder{"numlist"};
 };
 
 TEST_F(NumberListFile, RoundTripAndRefusals) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <random>
 
+#include "tests/support/temp_dir.h"
 #include "tests/uniobject/message_capture.h"
 #include "tests/uniobject/sample_list.h"
 #include "uniobject/cipher.h"
@@ -484,12 +485,7 @@ TEST(UniversalListStream, FaultsAreReportedAtTheirLevel) {
 
 class UniversalListFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    fFolder = std::filesystem::temp_directory_path() / ("qv_unilist_" + std::to_string(::getpid()));
-    std::filesystem::remove_all(fFolder);
-  }
-  void TearDown() override { std::filesystem::remove_all(fFolder); }
-  std::filesystem::path fFolder;
+  QuorvaneTest::TTempDir fFolder{"unilist"};
 };
 
 TEST_F(UniversalListFile, SaveAndLoad) {

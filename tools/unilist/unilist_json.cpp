@@ -4,6 +4,9 @@
 #include <limits>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+
+#include "platform/text/digits.h"
 
 namespace UniListTool {
 
@@ -448,18 +451,13 @@ class TNode {
     const std::string text = Text();
     if (text.size() % 2)
       Fail("hex digits come in pairs");
-    auto digit = [&](char aChar) -> int {
-      if (aChar >= '0' && aChar <= '9')
-        return aChar - '0';
-      if (aChar >= 'a' && aChar <= 'f')
-        return aChar - 'a' + 10;
-      if (aChar >= 'A' && aChar <= 'F')
-        return aChar - 'A' + 10;
-      Fail("not a hex digit");
-    };
     std::vector<std::uint8_t> bytes(text.size() / 2);
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-      bytes[i] = static_cast<std::uint8_t>(digit(text[2 * i]) * 16 + digit(text[2 * i + 1]));
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      const auto value = Platform::Text::ParseDigits(std::string_view(text).substr(2 * i, 2), 16, 0xFF);
+      if (!value)
+        Fail("not a hex digit");
+      bytes[i] = static_cast<std::uint8_t>(*value);
+    }
     return bytes;
   }
   bool IsNull() const { return fJson.is_null(); }

@@ -15,10 +15,10 @@
 #include <thread>
 
 #include "common/ipc.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 using Update::Common::TBytes;
 using Update::Common::TIPCMessage;
 using Update::Common::TUpdateIPCMessageType;
@@ -27,26 +27,8 @@ using Update::Common::TUpdateIPCNode;
 const std::string kService = "quorvane\\UpdateService\\Main";
 const std::string kClient = "quorvane\\UpdateClient\\Main";
 
-// A fresh QUORVANE_ROOT for the duration of one benchmark.
-class TTempRoot {
- public:
-  TTempRoot() {
-    std::string pattern = (fs::temp_directory_path() / "qv_ipcbench_XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      throw std::runtime_error("mkdtemp failed");
-    }
-    fPath = pattern;
-    ::setenv("QUORVANE_ROOT", fPath.c_str(), 1);
-  }
-  ~TTempRoot() {
-    ::unsetenv("QUORVANE_ROOT");
-    fs::remove_all(fPath);
-  }
-  const std::string& Path() const { return fPath; }
-
- private:
-  std::string fPath;
-};
+// Each benchmark runs in a fresh QUORVANE_ROOT.
+using QuorvaneTest::TTempRoot;
 
 void TakeOne(TUpdateIPCNode& aNode, std::vector<TIPCMessage>& aList) {
   aList.clear();
@@ -57,7 +39,7 @@ void TakeOne(TUpdateIPCNode& aNode, std::vector<TIPCMessage>& aList) {
 
 // client -> service, taken by the service's owner.
 void BM_NodeOneWay(benchmark::State& aState) {
-  TTempRoot root;
+  TTempRoot root("ipcbench");
   TUpdateIPCNode service(kService, true);
   TUpdateIPCNode client(kClient, false);
   client.SetDefaultRecipient(kService);
@@ -74,7 +56,7 @@ BENCHMARK(BM_NodeOneWay)->UseRealTime();
 
 // client -> service -> client: the service's owner answers every message.
 void BM_NodeRoundTrip(benchmark::State& aState) {
-  TTempRoot root;
+  TTempRoot root("ipcbench");
   TUpdateIPCNode service(kService, true);
   service.SetDefaultRecipient(kClient);
   TUpdateIPCNode client(kClient, false);
@@ -130,8 +112,8 @@ class TRawPair {
 
 // The same message bytes, one sendto and one recv.
 void BM_RawOneWay(benchmark::State& aState) {
-  TTempRoot root;
-  TRawPair pair(root.Path());
+  TTempRoot root("ipcbench");
+  TRawPair pair(root.Path().string());
   TIPCMessage message;
   message.Sender = kClient;
   message.Recipient = kService;
@@ -148,8 +130,8 @@ BENCHMARK(BM_RawOneWay)->UseRealTime();
 
 // sendto / recv across two threads and back, like BM_NodeRoundTrip without the nodes.
 void BM_RawRoundTrip(benchmark::State& aState) {
-  TTempRoot root;
-  TRawPair pair(root.Path());
+  TTempRoot root("ipcbench");
+  TRawPair pair(root.Path().string());
   TIPCMessage message;
   message.Sender = kClient;
   message.Recipient = kService;

@@ -11,33 +11,26 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 namespace {
 
-namespace fs = std::filesystem;
 using Platform::GetFileVersion;
 using Platform::TFileVersionNumbers;
 using Bytes = std::vector<unsigned char>;
 
 class FileVersionTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    fDir = fs::temp_directory_path() / ("qv_fileversion_" + std::to_string(::getpid()));
-    fs::create_directories(fDir);
-  }
-  void TearDown() override { fs::remove_all(fDir); }
-
   std::string Write(const std::string& aName, const Bytes& aData) {
-    const fs::path path = fDir / aName;
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(aData.data()), aData.size());
-    return path.string();
+    return fDir.Write(aName, std::string_view(reinterpret_cast<const char*>(aData.data()), aData.size()));
   }
 
   static Bytes ReadAll(const std::string& aPath) {
-    std::ifstream in(aPath, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
+    const std::string bytes = QuorvaneTest::ReadFile(aPath);
+    return Bytes(bytes.begin(), bytes.end());
   }
 
-  fs::path fDir;
+  QuorvaneTest::TTempDir fDir{"fileversion"};
 };
 
 void Put(Bytes& aData, std::size_t aAt, std::uint64_t aValue, std::size_t aWidth) {
@@ -118,8 +111,8 @@ TEST_F(FileVersionTest, ReadsSyntheticElf32AndElf64) {
 TEST_F(FileVersionTest, FilesWithoutTheNoteHaveNoVersion) {
   EXPECT_FALSE(GetFileVersion(Write("text.txt", Bytes{'h', 'e', 'l', 'l', 'o'})));
   EXPECT_FALSE(GetFileVersion(Write("empty", {})));
-  EXPECT_FALSE(GetFileVersion((fDir / "missing").string()));
-  EXPECT_FALSE(GetFileVersion(fDir.string()));
+  EXPECT_FALSE(GetFileVersion(fDir.File("missing")));
+  EXPECT_FALSE(GetFileVersion(fDir.Path().string()));
   EXPECT_FALSE(GetFileVersion(Write("othername", MakeElf(true, ".note.other"))));
   EXPECT_FALSE(GetFileVersion(Write("otherowner", MakeElf(true, ".note.quorvane.version", "Quorvanf"))));
   Bytes bigEndian = MakeElf(true);

@@ -6,12 +6,16 @@
 #include <fstream>
 
 #include "tests/platform/http/test_servers.h"
+#include "tests/support/temp_dir.h"
 
 namespace Platform::Http {
 namespace {
 
+using QuorvaneTest::ReadFile;
 using QuorvaneTest::TLoopbackServer;
+using QuorvaneTest::TTempDir;
 using QuorvaneTest::TTinyProxy;
+using QuorvaneTest::WriteFile;
 
 class HttpClientTest : public ::testing::Test {
  protected:
@@ -98,7 +102,8 @@ TEST_F(HttpClientTest, RedirectsAreFollowedOnlyWhenAsked) {
 }
 
 TEST_F(HttpClientTest, ToFileAndProgress) {
-  std::string file = (std::filesystem::temp_directory_path() / ("qv-http-" + std::to_string(::getpid()))).string();
+  TTempDir folder("http");
+  const std::string file = folder.File("big.bin");
   std::int64_t lastDone = 0;
   std::int64_t lastTotal = 0;
   THttpRequest request = Request("/big");
@@ -114,27 +119,22 @@ TEST_F(HttpClientTest, ToFileAndProgress) {
   EXPECT_EQ(std::filesystem::file_size(file), 256u * 1024u);
   EXPECT_EQ(lastDone, 256 * 1024);
   EXPECT_EQ(lastTotal, 256 * 1024);
-  std::filesystem::remove(file);
 }
 
 TEST_F(HttpClientTest, ResumeAppendsTheRangeOrStartsOverWhenTheServerIgnoresIt) {
-  std::string file = (std::filesystem::temp_directory_path() / ("qv-http-r-" + std::to_string(::getpid()))).string();
-  auto readFile = [&] {
-    std::ifstream in(file, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  };
-  std::ofstream(file, std::ios::binary) << "01234";
+  TTempDir folder("http");
+  const std::string file = folder.File("range.bin");
+  WriteFile(file, "01234");
   THttpRequest request = Request("/range");
   request.ResumeFrom = 5;
   EXPECT_EQ(fClient->ExecuteToFile(request, file).StatusCode, 206);
-  EXPECT_EQ(readFile(), "0123456789");
+  EXPECT_EQ(ReadFile(file), "0123456789");
 
-  std::ofstream(file, std::ios::binary) << "abcde";
+  WriteFile(file, "abcde");
   request = Request("/norange");
   request.ResumeFrom = 5;
   EXPECT_EQ(fClient->ExecuteToFile(request, file).StatusCode, 200);
-  EXPECT_EQ(readFile(), "ABCDEFGHIJ");
-  std::filesystem::remove(file);
+  EXPECT_EQ(ReadFile(file), "ABCDEFGHIJ");
 }
 
 TEST_F(HttpClientTest, TransportFailuresRaiseTheirOwnFamily) {

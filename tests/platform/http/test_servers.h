@@ -14,8 +14,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
+
+#include "tests/support/temp_dir.h"
 
 namespace QuorvaneTest {
 
@@ -87,11 +90,9 @@ class TTinyProxy {
       fReason = "tinyproxy is not installed (Debian package tinyproxy)";
       return;
     }
-    fFolder = std::filesystem::temp_directory_path() / ("qv-tinyproxy-" + std::to_string(::getpid()) + "-" +
-                                                        std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-    std::filesystem::create_directories(fFolder);
+    fFolder.emplace("tinyproxy");
     fPort = FreeLoopbackPort();
-    std::string config = (fFolder / "tinyproxy.conf").string();
+    std::string config = fFolder->File("tinyproxy.conf");
     {
       std::ofstream out(config);
       out << "Port " << fPort << "\n"
@@ -99,9 +100,9 @@ class TTinyProxy {
           << "Timeout 30\n"
           << "MaxClients 20\n"
           << "Allow 127.0.0.1\n"
-          << "LogFile \"" << (fFolder / "tinyproxy.log").string() << "\"\n"
+          << "LogFile \"" << fFolder->File("tinyproxy.log") << "\"\n"
           << "LogLevel Info\n"
-          << "PidFile \"" << (fFolder / "tinyproxy.pid").string() << "\"\n";
+          << "PidFile \"" << fFolder->File("tinyproxy.pid") << "\"\n";
       if (!aUser.empty()) {
         out << "BasicAuth " << aUser << " " << aPassword << "\n";
       }
@@ -130,10 +131,6 @@ class TTinyProxy {
       int status = 0;
       ::waitpid(fPid, &status, 0);
     }
-    if (!fFolder.empty()) {
-      std::error_code ignored;
-      std::filesystem::remove_all(fFolder, ignored);
-    }
   }
   TTinyProxy(const TTinyProxy&) = delete;
   TTinyProxy& operator=(const TTinyProxy&) = delete;
@@ -141,13 +138,10 @@ class TTinyProxy {
   bool Available() const { return fReason.empty(); }
   const std::string& Reason() const { return fReason; }
   int Port() const { return fPort; }
-  std::string Log() const {
-    std::ifstream in(fFolder / "tinyproxy.log");
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
+  std::string Log() const { return fFolder ? fFolder->Read("tinyproxy.log") : std::string(); }
 
  private:
-  std::filesystem::path fFolder;
+  std::optional<TTempDir> fFolder;  // removed after the proxy has ended
   std::string fReason;
   int fPort = 0;
   pid_t fPid = -1;

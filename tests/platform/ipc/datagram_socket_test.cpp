@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <string>
 
+#include "tests/support/temp_dir.h"
+
 namespace Platform::Ipc {
 namespace {
 
@@ -20,17 +22,6 @@ namespace fs = std::filesystem;
 
 class DatagramSocketTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "qv_dgram_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    fRoot = pattern;
-    ::setenv("QUORVANE_ROOT", fRoot.c_str(), 1);
-  }
-  void TearDown() override {
-    ::unsetenv("QUORVANE_ROOT");
-    fs::remove_all(fRoot);
-  }
-
   std::string PathOf(const std::string& aName) {
     std::string path;
     TSocketError error;
@@ -44,13 +35,13 @@ class DatagramSocketTest : public ::testing::Test {
     return info.st_mode & 07777;
   }
 
-  std::string fRoot;
+  QuorvaneTest::TTempRoot fRoot{"dgram"};
 };
 
 TEST_F(DatagramSocketTest, MailslotNamesMapBelowTheRunFolder) {
-  EXPECT_EQ(MailslotDir(), fRoot + "/run/quorvane/mailslot/");
-  EXPECT_EQ(PathOf("quorvane\\UpdateService\\Main"), fRoot + "/run/quorvane/mailslot/quorvane/UpdateService/Main");
-  EXPECT_EQ(PathOf("quorvane/UpdateClient/Main"), fRoot + "/run/quorvane/mailslot/quorvane/UpdateClient/Main");
+  EXPECT_EQ(MailslotDir(), fRoot.Dir() + "run/quorvane/mailslot/");
+  EXPECT_EQ(PathOf("quorvane\\UpdateService\\Main"), fRoot.Dir() + "run/quorvane/mailslot/quorvane/UpdateService/Main");
+  EXPECT_EQ(PathOf("quorvane/UpdateClient/Main"), fRoot.Dir() + "run/quorvane/mailslot/quorvane/UpdateClient/Main");
   ::setenv("QUORVANE_ROOT", "", 1);
   EXPECT_EQ(MailslotDir(), "/run/quorvane/mailslot/");
 }
@@ -83,7 +74,7 @@ TEST_F(DatagramSocketTest, OverlongPathErrorNamesThePath) {
   std::string path;
   TSocketError error;
   ASSERT_FALSE(MailslotSocketPath(std::string(200, 'x'), path, error));
-  EXPECT_NE(error.Detail.find(fRoot + "/run/quorvane/mailslot/xxx"), std::string::npos) << error.Detail;
+  EXPECT_NE(error.Detail.find(fRoot.Dir() + "run/quorvane/mailslot/xxx"), std::string::npos) << error.Detail;
 }
 
 TEST_F(DatagramSocketTest, BindCreatesSharedFoldersAndSetsTheSocketMode) {
@@ -92,9 +83,9 @@ TEST_F(DatagramSocketTest, BindCreatesSharedFoldersAndSetsTheSocketMode) {
   ASSERT_TRUE(open) << error.Code;
   auto own = TDatagramServerSocket::Bind(PathOf("quorvane\\UpdateClient\\Main"), false, error);
   ASSERT_TRUE(own) << error.Code;
-  EXPECT_EQ(ModeOf(fRoot + "/run/quorvane"), 0755u);
-  EXPECT_EQ(ModeOf(fRoot + "/run/quorvane/mailslot"), 01777u);
-  EXPECT_EQ(ModeOf(fRoot + "/run/quorvane/mailslot/quorvane/UpdateService"), 01777u);
+  EXPECT_EQ(ModeOf(fRoot.Dir() + "run/quorvane"), 0755u);
+  EXPECT_EQ(ModeOf(fRoot.Dir() + "run/quorvane/mailslot"), 01777u);
+  EXPECT_EQ(ModeOf(fRoot.Dir() + "run/quorvane/mailslot/quorvane/UpdateService"), 01777u);
   EXPECT_EQ(ModeOf(open->Path()), 0666u);
   EXPECT_EQ(ModeOf(own->Path()), 0600u);
   struct stat info {};

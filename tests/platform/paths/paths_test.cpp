@@ -1,27 +1,16 @@
 #include "platform/paths/paths.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
+#include <unistd.h>
 
 #include <filesystem>
+
+#include "tests/support/temp_dir.h"
 
 namespace Platform::Paths {
 namespace {
 
-// Sets an environment variable for the life of the object and restores it afterwards.
-class TScopedEnv {
- public:
-  TScopedEnv(const char* aName, const char* aValue) : fName(aName) {
-    if (const char* old = std::getenv(aName))
-      fOld = old;
-    aValue ? ::setenv(aName, aValue, 1) : ::unsetenv(aName);
-  }
-  ~TScopedEnv() { fOld ? ::setenv(fName, fOld->c_str(), 1) : ::unsetenv(fName); }
-
- private:
-  const char* fName;
-  std::optional<std::string> fOld;
-};
+using QuorvaneTest::TScopedEnv;
 
 TEST(Paths, MachineFoldersFollowThePrefix) {
   struct TCase {
@@ -84,10 +73,9 @@ TEST(Paths, LexicalHelpers) {
 }
 
 TEST(Paths, ForceDirectoriesCreatesParents) {
-  std::filesystem::path base = std::filesystem::temp_directory_path() / ("qv-paths-" + std::to_string(getpid()));
-  EXPECT_TRUE(ForceDirectories((base / "a/b/c").string()));
+  QuorvaneTest::TTempDir base("paths");
+  EXPECT_TRUE(ForceDirectories(base.File("a/b/c")));
   EXPECT_TRUE(std::filesystem::is_directory(base / "a/b/c"));
-  std::filesystem::remove_all(base);
   EXPECT_FALSE(ForceDirectories("/proc/qv-cannot-exist/x"));
 }
 

@@ -8,28 +8,13 @@
 #include <fstream>
 
 #include "platform/registry/registry_file.h"
+#include "tests/support/temp_dir.h"
 
 namespace Platform::Registry {
 namespace {
 
 constexpr THive kMachine = THive::HKEY_LOCAL_MACHINE;
 constexpr THive kUser = THive::HKEY_CURRENT_USER;
-
-class TTempFolder {
- public:
-  TTempFolder() {
-    fPath = std::filesystem::temp_directory_path() /
-            ("qv-registry-" + std::to_string(getpid()) + "-" + std::to_string(fCounter++));
-    std::filesystem::remove_all(fPath);
-    std::filesystem::create_directories(fPath);
-  }
-  ~TTempFolder() { std::filesystem::remove_all(fPath); }
-  std::string File(const std::string& aName) const { return (fPath / aName).string(); }
-
- private:
-  static inline int fCounter = 0;
-  std::filesystem::path fPath;
-};
 
 // The same behaviour from the fake and from the file store.
 class RegistryStores : public ::testing::TestWithParam<bool> {
@@ -41,7 +26,7 @@ class RegistryStores : public ::testing::TestWithParam<bool> {
       fStore = std::make_unique<TMemoryRegistry>();
     }
   }
-  TTempFolder fFolder;
+  QuorvaneTest::TTempDir fFolder{"registry"};
   std::unique_ptr<IRegistry> fStore;
 };
 
@@ -99,6 +84,12 @@ TEST(RegistryFile, TextFormRoundTripsEveryTypeAndAwkwardTexts) {
   EXPECT_NE(text.find("\"Max\"=dword:ffffffff"), std::string::npos) << text;
   EXPECT_NE(text.find("\"Bytes\"=hex:00,ff,10"), std::string::npos) << text;
   EXPECT_EQ(ParseHive(text, "x"), hive);
+
+  // Hand-edited files may spell hexadecimal digits in either case.
+  THiveData edited = ParseHive("[K]\n\"d\"=dword:DEADbeef\n\"b\"=hex:AB,cd\n\"s\"=sz:\"\\x1F\\x7f\"\n", "x");
+  EXPECT_EQ(*edited.FindValue("K", "d"), TRegValue(std::uint32_t{0xDEADBEEF}));
+  EXPECT_EQ(*edited.FindValue("K", "b"), TRegValue(TRegBinary{0xAB, 0xCD}));
+  EXPECT_EQ(*edited.FindValue("K", "s"), TRegValue(std::string("\x1F\x7F")));
 }
 
 TEST(RegistryFile, DamagedFileRaisesWithFileAndLine) {
@@ -112,6 +103,10 @@ TEST(RegistryFile, DamagedFileRaisesWithFileAndLine) {
       {"[K]\n; comment\n\"v\"=qword:00\n", 3},  // unknown type
       {"[K]\n\"v\"=sz:\"open\n", 2},            // unterminated text
       {"[K]\n\"v\"=hex:0g\n", 2},               // bad byte
+      {"[K]\n\"v\"=hex:00,1\n", 2},             // half a byte
+      {"[K]\n\"v\"=dword:0000000g\n", 2},       // bad dword digit
+      {"[K]\n\"v\"=dword:-0000001\n", 2},       // no sign
+      {"[K]\n\"v\"=sz:\"\\x4\"\n", 2},          // short \x escape
       {"[K\n", 1},                              // unterminated key
       {"[K]\n\"v\"=sz:\"a\" trailing\n", 2},    // junk after the text
   };
@@ -127,14 +122,12 @@ TEST(RegistryFile, DamagedFileRaisesWithFileAndLine) {
 }
 
 TEST(RegistryFile, DamagedFileIsNotOverwrittenByAWrite) {
-  TTempFolder folder;
+  QuorvaneTest::TTempDir folder("registry");
   std::string machine = folder.File("machine.reg");
   std::ofstream(machine) << "[K]\n\"v\"=garbage\n";
   TFileRegistry store(machine, folder.File("user.reg"));
   EXPECT_THROW(store.WriteValue(kMachine, "K", "w", std::uint32_t{1}), ERegistryException);
-  std::ifstream in(machine);
-  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
-            "[K]\n\"v\"=garbage\n");
+  EXPECT_EQ(QuorvaneTest::ReadFile(machine), "[K]\n\"v\"=garbage\n");
 }
 
 TEST(RegistryFile, UnwritableStoreIsAnAccessError) {
@@ -144,18 +137,16 @@ TEST(RegistryFile, UnwritableStoreIsAnAccessError) {
 }
 
 TEST(RegistryFile, DefaultFilesFollowTheRoot) {
-  ::setenv("QUORVANE_ROOT", "/tmp/qv-reg-root", 1);
-  ::setenv("XDG_CONFIG_HOME", "/home/u/.config", 1);
+  QuorvaneTest::TScopedEnv env("QUORVANE_ROOT", "/tmp/qv-reg-root");
+  env.Set("XDG_CONFIG_HOME", "/home/u/.config");
   EXPECT_EQ(DefaultHiveFile(kMachine), "/tmp/qv-reg-root/etc/quorvane/registry/machine.reg");
   EXPECT_EQ(DefaultHiveFile(kUser), "/tmp/qv-reg-root/home/u/.config/quorvane/registry/user.reg");
-  ::unsetenv("QUORVANE_ROOT");
-  ::unsetenv("XDG_CONFIG_HOME");
 }
 
 // Two real processes write different values of one hive at the same time; every value of
 // both must survive.
 TEST(RegistryFile, ConcurrentWritersOfTwoProcessesLoseNothing) {
-  TTempFolder folder;
+  QuorvaneTest::TTempDir folder("registry");
   const std::string machine = folder.File("machine.reg");
   const std::string user = folder.File("user.reg");
   constexpr int kValuesPerProcess = 60;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "service/host/log.h"
+#include "tests/service/host/service_log_dir.h"
 
 namespace {
 
@@ -161,9 +162,7 @@ TEST(CalcStreamCRC, ChangedPolynomialRebuildsTheTable) {
 }
 
 TEST(CalcStreamCRC, FailuresAreLoggedAndReportedAsFalse) {
-  const fs::path dir = fs::temp_directory_path() / ("qv_crc_" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  Update::Service::InitLog(dir.string());
+  const QuorvaneTest::TServiceLogDir dir("crc", "");
 
   TCalcStreamCRC crc;
   EXPECT_FALSE(crc.Calculate()) << "no stream";
@@ -176,19 +175,16 @@ TEST(CalcStreamCRC, FailuresAreLoggedAndReportedAsFalse) {
   crc.SetOnProgress(nullptr);
   EXPECT_FALSE(crc.GetFileCrc((dir / "missing").string(), value));
   EXPECT_EQ(value, TCalcStreamCRC::StartValue);
-  std::ofstream(dir / "abc", std::ios::binary) << "abc";
+  dir.Write("abc", "abc");
   EXPECT_TRUE(crc.GetFileCrc((dir / "abc").string(), value));
   EXPECT_EQ(value, 0x6DAE637Du);
   EXPECT_EQ(crc.BinStream(), nullptr) << "the file stream is detached";
 
-  std::ifstream log(Update::Service::ServiceLogPath(), std::ios::binary);
-  const std::string text((std::istreambuf_iterator<char>(log)), {});
+  const std::string text = dir.ServiceLog();
   EXPECT_NE(text.find("--\r\nTCalcStreamCRC.DoCalculate: Error std::logic_error: no stream assigned\r\n"),
             std::string::npos)
       << text;
   EXPECT_NE(text.find("TCalcStreamCRC.DoCalculate: Error std::runtime_error: handler failed"), std::string::npos);
-  Update::Service::InitLog("");
-  fs::remove_all(dir);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/temp_dir.h"
+
 namespace {
 
 using namespace Update::Service;
@@ -36,8 +38,9 @@ TEST(DosDate, PacksAndUnpacksLocalDateTimes) {
 }
 
 TEST(DosDate, FileTimesRoundTrip) {
-  const auto path = std::filesystem::temp_directory_path() / ("qv_dosdate_" + std::to_string(::getpid()));
-  std::ofstream(path).put('x');
+  const QuorvaneTest::TTempDir folder("dosdate");
+  const auto path = folder / "file";
+  QuorvaneTest::WriteFile(path, "x");
   const std::int32_t date = DateTimeToFileDate(TDateTime::Encode(2020, 2, 29, 13, 14, 16));
   ASSERT_TRUE(SetFileDate(path.string(), date));
   EXPECT_EQ(GetFileDate(path.string()), date);

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "service/formats/packed_file.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -26,18 +27,16 @@ using namespace Update::Service;
 constexpr std::size_t kBlock = 65536;
 
 struct TFixture {
-  fs::path Dir;
+  QuorvaneTest::TTempDir Dir{"packed_bench"};
   std::string Input, Packed, ZlibOnly;
   std::int64_t Bytes = 0;
 
   TFixture() {
     const char* mib = std::getenv("QV_BENCH_MIB");
     Bytes = static_cast<std::int64_t>(mib != nullptr ? std::atoll(mib) : 256) * 1024 * 1024;
-    Dir = fs::temp_directory_path() / ("qv_packed_bench_" + std::to_string(::getpid()));
-    fs::create_directories(Dir);
-    Input = (Dir / "input.bin").string();
-    Packed = (Dir / "input.bin.z").string();
-    ZlibOnly = (Dir / "input.zlib").string();
+    Input = Dir.File("input.bin");
+    Packed = Dir.File("input.bin.z");
+    ZlibOnly = Dir.File("input.zlib");
     // Text-like data that compresses about 3:1, like program and resource files.
     std::mt19937 random(11);
     std::vector<std::string> words;
@@ -58,7 +57,6 @@ struct TFixture {
       written += static_cast<std::int64_t>(block.size());
     }
   }
-  ~TFixture() { fs::remove_all(Dir); }
 };
 
 TFixture& Fixture() {
@@ -115,7 +113,7 @@ void BM_PlainInflate(benchmark::State& aState) {
   auto& f = Fixture();
   if (!fs::exists(f.ZlibOnly))
     PlainZlib(f.Input, f.ZlibOnly, true);
-  const std::string out = (f.Dir / "plain.out").string();
+  const std::string out = f.Dir.File("plain.out");
   for (auto _ : aState)
     PlainZlib(f.ZlibOnly, out, false);
   aState.SetBytesProcessed(aState.iterations() * f.Bytes);
@@ -130,7 +128,7 @@ void BM_UnCompress(benchmark::State& aState) {
     handler.Compress();
   }
   handler.SetInput(f.Packed);
-  handler.SetOutput((f.Dir / "out").string() + "/");
+  handler.SetOutput(f.Dir.File("out") + "/");
   std::string name;
   for (auto _ : aState)
     if (handler.UnCompress(name) != TZlibResult::zrOK)

@@ -10,13 +10,16 @@
 #include <string>
 
 #include "service/formats/packed_file.h"
+#include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 using namespace Update::Service;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* aData, std::size_t aSize) {
-  static const fs::path root = fs::temp_directory_path() / ("qv_packed_fuzz_" + std::to_string(::getpid()));
-  fs::remove_all(root);
+  static const QuorvaneTest::TTempDir folder("packed_fuzz");
+  const fs::path& root = folder.Path();
+  for (const auto& entry : fs::directory_iterator(root))
+    QuorvaneTest::RemoveTree(entry.path());
   fs::create_directories(root / "out");
 
   std::string package(reinterpret_cast<const char*>(aData), aSize);

@@ -14,6 +14,8 @@
 #include "platform/fileversion/fileversion.h"
 #include "service/formats/dos_date.h"
 #include "service/host/log.h"
+#include "tests/service/host/service_log_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace Update::Service {
 void PrintTo(TZlibResult aResult, std::ostream* aOut) {
@@ -24,6 +26,8 @@ void PrintTo(TZlibResult aResult, std::ostream* aOut) {
 namespace {
 
 namespace fs = std::filesystem;
+using QuorvaneTest::ReadFile;
+using QuorvaneTest::WriteFile;
 using namespace Update::Service;
 using R = TZlibResult;
 
@@ -69,30 +73,8 @@ std::string ZlibUncompress(const std::string& aData, std::size_t aSize) {
 
 class PackedFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    fDir = fs::temp_directory_path() / ("qv_packed_" + std::to_string(::getpid()));
-    fs::remove_all(fDir);
-    fs::create_directories(fDir / "log");
-    InitLog((fDir / "log").string());
-  }
-  void TearDown() override {
-    InitLog("");
-    // Read-only files and folders must not stop the clean-up.
-    for (const auto& entry : fs::recursive_directory_iterator(fDir))
-      fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add);
-    fs::remove_all(fDir);
-  }
-
-  std::string Path(const std::string& aName) const { return (fDir / aName).string(); }
-
-  static void WriteFile(const std::string& aPath, const std::string& aData) {
-    std::ofstream(aPath, std::ios::binary | std::ios::trunc).write(aData.data(), aData.size());
-  }
-  static std::string ReadFile(const std::string& aPath) {
-    std::ifstream in(aPath, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  std::string ServiceLog() const { return ReadFile(ServiceLogPath()); }
+  std::string Path(const std::string& aName) const { return fDir.File(aName); }
+  static std::string ServiceLog() { return QuorvaneTest::TServiceLogDir::ServiceLog(); }
 
   // A package built without the handler: header image plus plain zlib data, both
   // checksums computed with the reference rule.
@@ -130,7 +112,7 @@ class PackedFileTest : public ::testing::Test {
     return result;
   }
 
-  fs::path fDir;
+  QuorvaneTest::TServiceLogDir fDir{"packed"};
   TZlibHandler fHandler;
 };
 

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "service/host/log.h"
+#include "tests/service/host/service_log_dir.h"
 
 namespace Update::Service {
 namespace {
@@ -17,23 +18,7 @@ namespace fs = std::filesystem;
 // A fresh folder per test with the service log pointed into it.
 class StructureTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    fDir = fs::temp_directory_path() / ("qv_structure_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(fDir);
-    fs::create_directories(fDir);
-    InitLog(fDir.string());
-  }
-  void TearDown() override {
-    InitLog("");
-    fs::remove_all(fDir);
-  }
-  std::string ServiceLog() const {
-    std::ifstream in(fDir / FileName_ServiceLog, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string ServiceLog() const { return fDir.Read(FileName_ServiceLog); }
   // Collections are not copied or moved: their items point back to them.
   static std::unique_ptr<TMainStructCollection> Load(const std::string& aXml) {
     auto structure = std::make_unique<TMainStructCollection>();
@@ -41,7 +26,7 @@ class StructureTest : public ::testing::Test {
     EXPECT_TRUE(structure->LoadFromStream(in));
     return structure;
   }
-  fs::path fDir;
+  QuorvaneTest::TServiceLogDir fDir{"structure", ""};
 };
 
 // A module with one root, one folder and two files, in the written (canonical) order.

@@ -13,28 +13,22 @@
 #include <vector>
 
 #include "platform/datetime/datetime.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace Update::Service;
+using QuorvaneTest::ReadFile;
 
 class LogTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    fDir = fs::temp_directory_path() / ("qv_log_" + std::to_string(::getpid())) / "Log";
-    fs::remove_all(fDir.parent_path());
-  }
   void TearDown() override {
     SetLogClock(nullptr);
     InitLog("");
-    fs::remove_all(fDir.parent_path());
   }
-  static std::string Read(const std::string& aPath) {
-    std::ifstream in(aPath, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  fs::path fDir;
+  QuorvaneTest::TTempDir fTemp{"log"};
+  const fs::path fDir = fTemp / "Log";  // not created: the log creates it
 };
 
 TEST_F(LogTest, CreatesTheFolderAndWritesLinesInEachForm) {
@@ -53,13 +47,13 @@ TEST_F(LogTest, CreatesTheFolderAndWritesLinesInEachForm) {
   Log("-TUpdateManager.Check");
   AppendFilesLog("files\theading");
 
-  EXPECT_EQ(Read(ServiceLogPath()), "2016-03-04 05:06:07:\t(" + tid +
-                                        ")\t+TUpdateManager.Check\r\n"
-                                        "\tdetail\r\n"
-                                        "--\r\nstd::runtime_error: boom\r\n"
-                                        "2016-03-05:\t(" +
-                                        tid + ")\t-TUpdateManager.Check\r\n");
-  EXPECT_EQ(Read(FilesLogPath()), "files\theading\r\n");
+  EXPECT_EQ(ReadFile(ServiceLogPath()), "2016-03-04 05:06:07:\t(" + tid +
+                                            ")\t+TUpdateManager.Check\r\n"
+                                            "\tdetail\r\n"
+                                            "--\r\nstd::runtime_error: boom\r\n"
+                                            "2016-03-05:\t(" +
+                                            tid + ")\t-TUpdateManager.Check\r\n");
+  EXPECT_EQ(ReadFile(FilesLogPath()), "files\theading\r\n");
 }
 
 TEST_F(LogTest, PrefixFailureIsLoggedAndTheLineStillWritten) {
@@ -67,7 +61,7 @@ TEST_F(LogTest, PrefixFailureIsLoggedAndTheLineStillWritten) {
   SetLogClock(&clock);
   InitLog(fDir.string());
   Log("+TUpdateManager.Check");
-  EXPECT_EQ(Read(ServiceLogPath()),
+  EXPECT_EQ(ReadFile(ServiceLogPath()),
             "--\r\nLog: Error std::runtime_error: the current time cannot be formatted\r\n+TUpdateManager.Check\r\n");
 }
 
@@ -108,7 +102,7 @@ TEST_F(LogTest, ConcurrentWritersProduceWholeLinesWithTheirOwnThreadIds) {
     thread.join();
 
   const std::regex line(R"(\d{4}-\d\d-\d\d( \d\d:\d\d:\d\d)?:\t\((\d+)\)\twriter (\d) line (\d+) ([a-d]+)\r)");
-  std::istringstream in(Read(ServiceLogPath()));
+  std::istringstream in(ReadFile(ServiceLogPath()));
   std::map<int, int> nextLine;
   int count = 0;
   for (std::string text; std::getline(in, text); ++count) {

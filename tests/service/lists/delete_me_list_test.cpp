@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/temp_dir.h"
+
 namespace Update::Service {
 namespace {
 
@@ -28,8 +30,8 @@ TEST(DeleteMeListTest, EqualPathsWithoutCaseAndSameTypeAreOneItem) {
 
 TEST(DeleteMeListTest, PathsAreStoredAsTheirLongPathName) {
   namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / ("qv_deleteme_" + std::to_string(::getpid()));
-  fs::remove_all(dir);
+  const QuorvaneTest::TTempDir temp("deleteme");
+  const fs::path& dir = temp.Path();
   fs::create_directories(dir / "real" / "sub");
   fs::create_directory_symlink(dir / "real", dir / "link");
   std::ofstream(dir / "real" / "x.txt") << "x";
@@ -41,7 +43,6 @@ TEST(DeleteMeListTest, PathsAreStoredAsTheirLongPathName) {
   EXPECT_EQ(list.Count(), 1u);
   // A path that does not exist cannot be resolved and is kept as given.
   EXPECT_EQ(list.NewItem((dir / "link" / "gone").string(), TType::dmFile).Path(), (dir / "link" / "gone").string());
-  fs::remove_all(dir);
 }
 
 }  // namespace

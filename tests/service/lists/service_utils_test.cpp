@@ -8,32 +8,17 @@
 #include <sstream>
 
 #include "service/host/log.h"
+#include "tests/service/host/service_log_dir.h"
 
 namespace Update::Service {
 namespace {
 
 namespace fs = std::filesystem;
+using QuorvaneTest::ReadFile;
 
 class ServiceUtilsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    fDir = fs::temp_directory_path() / ("qv_service_utils_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(fDir);
-    fs::create_directories(fDir / "log");
-    InitLog((fDir / "log").string());
-  }
-  void TearDown() override {
-    InitLog("");
-    fs::remove_all(fDir);
-  }
-  std::string ReadFile(const fs::path& aPath) const {
-    std::ifstream in(aPath, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
-  fs::path fDir;
+  QuorvaneTest::TServiceLogDir fDir{"service_utils"};
 };
 
 TEST_F(ServiceUtilsTest, StatusAndErrorTexts) {
@@ -121,7 +106,7 @@ TEST_F(ServiceUtilsTest, DeleteTempFilesRemovesTheWholeFolder) {
   EXPECT_TRUE(fs::exists(fDir / "log"));
   TUpdateServiceUtils::DeleteTempFiles((download / "").string());  // missing: nothing happens
   TUpdateServiceUtils::DeleteTempFiles("");
-  EXPECT_TRUE(fs::exists(fDir));
+  EXPECT_TRUE(fs::exists(fDir.Path()));
 }
 
 }  // namespace

@@ -9,32 +9,19 @@
 
 #include "service/formats/packed_file.h"
 #include "service/host/log.h"
+#include "tests/service/host/service_log_dir.h"
 
 namespace Update::Service {
 namespace {
 
 namespace fs = std::filesystem;
+using QuorvaneTest::ReadFile;
 
 class UpdateFileListTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    fDir = fs::temp_directory_path() / ("qv_update_file_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(fDir);
     fs::create_directories(fDir / "dl");
     fs::create_directories(fDir / "src");
-    fs::create_directories(fDir / "log");
-    InitLog((fDir / "log").string());
-  }
-  void TearDown() override {
-    InitLog("");
-    fs::remove_all(fDir);
-  }
-  static std::string Read(const fs::path& aPath) {
-    std::ifstream in(aPath, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
   }
   // A package in dl/ of a source file named aName with aContent.
   std::string Pack(const std::string& aName, const std::string& aContent, const std::string& aPackage) {
@@ -46,7 +33,7 @@ class UpdateFileListTest : public ::testing::Test {
   }
   std::string In(const char* aFolder, const std::string& aName) const { return (fDir / aFolder / aName).string(); }
 
-  fs::path fDir;
+  QuorvaneTest::TServiceLogDir fDir{"update_file"};
   TZlibHandler fZip;
 };
 
@@ -93,12 +80,12 @@ TEST_F(UpdateFileListTest, UnCompressUnpacksMovesAndReports) {
   EXPECT_FALSE(files.UnCompress(fZip));
 
   EXPECT_EQ(files.Items(0).Status, fsDownload_Complete);
-  EXPECT_EQ(Read(fDir / "dl" / "meta.json"), "{}");
+  EXPECT_EQ(ReadFile(fDir / "dl" / "meta.json"), "{}");
   EXPECT_EQ(files.Items(1).Status, fsInstall_Complete);
-  EXPECT_EQ(Read(fDir / "dl" / "Program.xml"), "<STRUCT/>");
+  EXPECT_EQ(ReadFile(fDir / "dl" / "Program.xml"), "<STRUCT/>");
   EXPECT_FALSE(fs::exists(same));
   EXPECT_EQ(files.Items(2).Status, fsInstall_Complete);
-  EXPECT_EQ(Read(fDir / "inst" / "b.txt"), "new content");
+  EXPECT_EQ(ReadFile(fDir / "inst" / "b.txt"), "new content");
   EXPECT_FALSE(fs::exists(fDir / "dl" / "packed-name.txt"));
   EXPECT_FALSE(fs::exists(other));
   EXPECT_EQ(files.Items(3).Status, fsInstall_ErrorUncompress);
@@ -108,7 +95,7 @@ TEST_F(UpdateFileListTest, UnCompressUnpacksMovesAndReports) {
   EXPECT_EQ(files.Items(5).Status, fsInstall_Error);
   EXPECT_FALSE(fs::exists(lost));
 
-  const std::string log = Read(fDir / "log" / FileName_ServiceLog);
+  const std::string log = ReadFile(fDir / "log" / FileName_ServiceLog);
   EXPECT_NE(log.find("\tUnCompress failed: " + TZlibHandler::ZLibResultToString(TZlibResult::zrCheckInputFailed) +
                      ", " + In("inst", "broken.txt") + "\r\n"),
             std::string::npos)

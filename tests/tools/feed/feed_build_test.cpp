@@ -17,23 +17,18 @@
 #include "service/formats/dos_date.h"
 #include "service/formats/packed_file.h"
 #include "service/formats/structure.h"
+#include "tests/support/temp_dir.h"
 
 namespace Update::Service {
 namespace {
 
 namespace fs = std::filesystem;
+using QuorvaneTest::ReadFile;
 
 struct TRun {
   int Status = -1;
   std::string Output;  // standard output and error
 };
-
-std::string Read(const fs::path& aPath) {
-  std::ifstream in(aPath, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::string Quote(const std::string& aText) {
   std::string quoted = "'";
@@ -48,12 +43,7 @@ class FeedBuildTest : public ::testing::Test {
   void SetUp() override {
     fTool = QUORVANE_FEED_TOOL;
     ASSERT_TRUE(fs::exists(fTool)) << fTool;
-    fDir = fs::temp_directory_path() / ("qv_feed_build_" + std::to_string(::getpid()) + "_" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(fDir);
-    fs::create_directories(fDir);
   }
-  void TearDown() override { fs::remove_all(fDir); }
 
   TRun Run(const std::vector<std::string>& aArgs) const {
     std::string command = Quote(fTool.string());
@@ -65,7 +55,7 @@ class FeedBuildTest : public ::testing::Test {
     TRun run;
     const int status = std::system(command.c_str());
     run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.Output = Read(output);
+    run.Output = ReadFile(output);
     return run;
   }
 
@@ -125,7 +115,7 @@ class FeedBuildTest : public ::testing::Test {
   }
 
   fs::path fTool;
-  fs::path fDir;
+  QuorvaneTest::TTempDir fDir{"feed_build"};
 };
 
 TEST_F(FeedBuildTest, BuildThenUnpackReproducesTheTree) {
@@ -133,7 +123,7 @@ TEST_F(FeedBuildTest, BuildThenUnpackReproducesTheTree) {
   const TRun build = Run(BuildArgs());
   ASSERT_EQ(build.Status, 0) << build.Output;
 
-  EXPECT_EQ(Read(fDir / "feed" / "meta.json"),
+  EXPECT_EQ(ReadFile(fDir / "feed" / "meta.json"),
             "{\r\n"
             "  \"name\" : \"Quorvane\",\r\n"
             "  \"channels\" : [\r\n"
@@ -171,7 +161,7 @@ TEST_F(FeedBuildTest, BuildThenUnpackReproducesTheTree) {
   // The packed structure unpacks to the structure file next to it.
   const fs::path zml = fDir / "unpacked-zml" / "";
   ASSERT_EQ(Run({"unpack", (fDir / "feed" / "rel" / "Program.zml").string(), zml.string()}).Status, 0);
-  EXPECT_EQ(Read(zml / "Program.xml"), Read(fDir / "feed" / "rel" / "Program.xml"));
+  EXPECT_EQ(ReadFile(zml / "Program.xml"), ReadFile(fDir / "feed" / "rel" / "Program.xml"));
 
   TMainStructCollection structure;
   ASSERT_TRUE(structure.LoadFromFile((zml / "Program.xml").string()));
@@ -208,7 +198,7 @@ TEST_F(FeedBuildTest, BuildThenUnpackReproducesTheTree) {
       fs::create_directories(target);
       const TRun unpack = Run({"unpack", package.string(), target.string()});
       ASSERT_EQ(unpack.Status, 0) << unpack.Output;
-      EXPECT_EQ(Read(target / item.FName), Read(source)) << source;
+      EXPECT_EQ(ReadFile(target / item.FName), ReadFile(source)) << source;
       EXPECT_EQ(ModificationTime(target / item.FName), ModificationTime(source)) << source;
       ++files;
     }
@@ -240,7 +230,7 @@ TEST_F(FeedBuildTest, RebuildKeepsPackagesOfUnchangedFiles) {
   EXPECT_EQ(fs::last_write_time(appPackage), appWritten);
 
   // Same size and same time, other content: found by the checksum.
-  std::string large = Read(fDir / "src" / "Hilfe" / "Bilder" / "large.dat");
+  std::string large = ReadFile(fDir / "src" / "Hilfe" / "Bilder" / "large.dat");
   large[1000] = static_cast<char>(large[1000] + 1);
   MakeFile("Hilfe/Bilder/large.dat", large, 1690000006);
   // A damaged package is made again.
@@ -251,9 +241,9 @@ TEST_F(FeedBuildTest, RebuildKeepsPackagesOfUnchangedFiles) {
 
   const fs::path target = fDir / "check" / "";
   ASSERT_EQ(Run({"unpack", largePackage.string(), target.string()}).Status, 0);
-  EXPECT_EQ(Read(target / "large.dat"), large);
+  EXPECT_EQ(ReadFile(target / "large.dat"), large);
   ASSERT_EQ(Run({"unpack", appPackage.string(), target.string()}).Status, 0);
-  EXPECT_EQ(Read(target / "app.bin"), Read(fDir / "src" / "app.bin"));
+  EXPECT_EQ(ReadFile(target / "app.bin"), ReadFile(fDir / "src" / "app.bin"));
 }
 
 TEST_F(FeedBuildTest, WrongArgumentsAndSourcesAreRefused) {

@@ -15,11 +15,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
+using QuorvaneTest::ReadFile;
+using QuorvaneTest::WriteFile;
 
 // The program started with its standard output (and error) on a pipe.
 class TChild {
@@ -89,25 +93,13 @@ int RunFeed(const std::vector<std::string>& aArgs, std::string* aOutput = nullpt
 
 class FeedToolTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    fDir = fs::temp_directory_path() / ("qv_feedtool_" + std::to_string(::getpid()));
-    fs::remove_all(fDir);
-    fs::create_directories(fDir / "feed" / "sub");
-  }
-  void TearDown() override { fs::remove_all(fDir); }
-  std::string Path(const std::string& aName) const { return (fDir / aName).string(); }
-  static void Write(const std::string& aPath, const std::string& aData) {
-    std::ofstream(aPath, std::ios::binary).write(aData.data(), aData.size());
-  }
-  static std::string Read(const std::string& aPath) {
-    std::ifstream in(aPath, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  fs::path fDir;
+  void SetUp() override { fs::create_directories(fDir / "feed" / "sub"); }
+  std::string Path(const std::string& aName) const { return fDir.File(aName); }
+  QuorvaneTest::TTempDir fDir{"feedtool"};
 };
 
 TEST_F(FeedToolTest, PackedFileCommands) {
-  Write(Path("abc.txt"), "abc");
+  WriteFile(Path("abc.txt"), "abc");
   std::string out;
   ASSERT_EQ(RunFeed({"crc", Path("abc.txt")}, &out), 0);
   EXPECT_EQ(out, "1840145277 6DAE637D\n");
@@ -121,14 +113,14 @@ TEST_F(FeedToolTest, PackedFileCommands) {
   fs::create_directories(fDir / "out");
   ASSERT_EQ(RunFeed({"unpack", Path("abc.txt.z"), Path("out")}, &out), 0) << out;
   EXPECT_EQ(out, Path("out/abc.txt") + "\n");
-  EXPECT_EQ(Read(Path("out/abc.txt")), "abc");
+  EXPECT_EQ(ReadFile(Path("out/abc.txt")), "abc");
   ASSERT_EQ(RunFeed({"unpack", Path("abc.txt.z"), Path("out/renamed.txt")}, &out), 0) << out;
-  EXPECT_EQ(Read(Path("out/renamed.txt")), "abc");
+  EXPECT_EQ(ReadFile(Path("out/renamed.txt")), "abc");
 
   // Failures name the reason and the mismatch from the handler's log line.
-  std::string package = Read(Path("abc.txt.z"));
+  std::string package = ReadFile(Path("abc.txt.z"));
   package[13] = 2;
-  Write(Path("v2.z"), package);
+  WriteFile(Path("v2.z"), package);
   EXPECT_EQ(RunFeed({"unpack", Path("v2.z"), Path("out/")}, &out), 1);
   EXPECT_NE(out.find("TZlibHandler.DoUnCompress: Error Version mismatch 2 <> 1"), std::string::npos) << out;
   EXPECT_NE(out.find("Version Error"), std::string::npos) << out;
@@ -161,10 +153,10 @@ class FeedServeTest : public FeedToolTest {
     fPackage.resize(100000);
     for (auto& c : fPackage)
       c = static_cast<char>(random());
-    Write(Path("feed/sub/pkg.z"), fPackage);
-    Write(Path("feed/slow.bin"), fPackage);
-    Write(Path("feed/meta.json"), "{}");
-    Write(Path("secret.txt"), "outside");
+    WriteFile(Path("feed/sub/pkg.z"), fPackage);
+    WriteFile(Path("feed/slow.bin"), fPackage);
+    WriteFile(Path("feed/meta.json"), "{}");
+    WriteFile(Path("secret.txt"), "outside");
     fs::create_symlink(fDir / "secret.txt", fDir / "feed" / "link.txt");
     std::vector<std::string> args{"serve", Path("feed"), "--port", "0"};
     args.insert(args.end(), aFaults.begin(), aFaults.end());

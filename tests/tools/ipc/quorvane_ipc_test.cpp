@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/temp_dir.h"
+
 #include "common/ipc.h"
 
 extern char** environ;
@@ -152,17 +154,7 @@ bool WaitForServer(const std::string& aName) {
 
 class QuorvaneIpcToolTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(fs::exists(ToolPath())) << ToolPath();
-    std::string pattern = (fs::temp_directory_path() / "qv_ipctool_XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    fRoot = pattern;
-    ::setenv("QUORVANE_ROOT", fRoot.c_str(), 1);
-  }
-  void TearDown() override {
-    ::unsetenv("QUORVANE_ROOT");
-    fs::remove_all(fRoot);
-  }
+  void SetUp() override { ASSERT_TRUE(fs::exists(ToolPath())) << ToolPath(); }
 
   // Takes from aNode until aCount messages arrived or ten seconds passed.
   static std::vector<TIPCMessage> Collect(TIPCNode& aNode, std::size_t aCount) {
@@ -188,7 +180,7 @@ class QuorvaneIpcToolTest : public ::testing::Test {
     return datagrams;
   }
 
-  std::string fRoot;
+  QuorvaneTest::TTempRoot fRoot{"ipctool"};
 };
 
 TEST_F(QuorvaneIpcToolTest, BurstOfMixedMessagesArrivesCompleteAndInOrder) {
@@ -250,7 +242,7 @@ TEST_F(QuorvaneIpcToolTest, FirstMessageOfANodeCarriesIdOneAfterAFailedSend) {
 
 TEST_F(QuorvaneIpcToolTest, ToolSendsTheCatalogueToANode) {
   TUpdateIPCNode client(kClient, false);
-  const std::string json = (fs::path(fRoot) / "progress.json").string();
+  const std::string json = fRoot.File("progress.json");
   std::ofstream(json) << "\xEF\xBB\xBF{\r\n  \"fAction\" : \"Download\",\r\n  \"fBytes\" : 12\r\n}";
   EXPECT_EQ(RunTool({"send", kClient, "Set_UpdateChannel", "--text", "Beta", "--from", kService}), 0);
   EXPECT_EQ(RunTool({"send", kClient, "Progress", "--json", json}), 0);
