@@ -183,7 +183,7 @@ class FileCheckFeedTest : public CheckConfigTest {
     EXPECT_TRUE(queue.RunOne(60s)) << "the check did not end";
     EXPECT_FALSE(manager.Busy());
     const auto relative = [this](const std::string& aPath) {
-      return fs::path(aPath).lexically_relative(fRoot).string();
+      return fs::path(aPath).lexically_relative(fRoot.Path()).string();
     };
     for (const TStructItem* item : fCollection->fFilesToDownload) {
       result.Download.push_back(relative(item->Inst()->FTarget));
