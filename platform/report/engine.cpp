@@ -747,8 +747,9 @@ class Engine {
     fPageHasContent = false;
   }
 
-  // Lowest position <= aLimit at which the strip may be cut below aOffset.
-  Micro FindCut(const Strip& aStrip, Micro aOffset, Micro aLimit) const {
+  // Lowest position <= aLimit at which the strip may be cut below aOffset (between
+  // atomic fragments, and before blocks kept together when aKeepTogether).
+  Micro FindCut(const Strip& aStrip, Micro aOffset, Micro aLimit, bool aKeepTogether = true) const {
     const Micro pageHeight = fContentBottom - fContentTop;
     Micro cut = aLimit;
     bool changed = true;
@@ -761,7 +762,7 @@ class Engine {
         }
       }
       for (auto [from, to] : aStrip.KeepRanges) {
-        if (from >= aOffset && from < cut && to > cut && to - from <= pageHeight) {
+        if (aKeepTogether && from >= aOffset && from < cut && to > cut && to - from <= pageHeight) {
           cut = from;
           changed = true;
         }
@@ -865,8 +866,13 @@ class Engine {
             fPendingBreak = true;
             continue;
           }
-          cut = limit;  // taller than a whole page: cut where the page ends
-          force = true;
+          // A block kept together that does not fit even on this page as it is
+          // (below an overflow offset, above a stop position) is cut between lines.
+          cut = FindCut(aStrip, offset, limit, false);
+          if (cut <= offset) {
+            cut = limit;  // taller than a whole page: cut where the page ends
+            force = true;
+          }
         }
       }
       if (resetPending) {

@@ -464,6 +464,21 @@ TEST(ReportEngine, StopPositionAndOverFlowOffsetShapeTheSubReportOnEachPage) {
   }
 }
 
+TEST(ReportEngine, KeepTogetherTallerThanTheRoomAboveTheStopSplitsBetweenLines) {
+  TAssembly assembly;
+  SubReport& copy = AddLines(assembly, "L", 12);
+  copy.KeepTogether = true;
+  copy.StopPosition = 40000;
+
+  const ArchiveDocument document = Print(assembly.Master);
+  ASSERT_EQ(document.Pages.size(), 2u);
+  for (const ArchiveText& text : Texts(document.Pages[0]))
+    EXPECT_LE(text.Top + text.Height, 10000 + 40000) << text.Text;
+  EXPECT_EQ(FindText(document, "L9").first, 0);
+  EXPECT_EQ(FindText(document, "L10").first, 1);
+  EXPECT_EQ(FindText(document, "L10").second.Top, 10000);
+}
+
 TEST(ReportEngine, FixedSubReportPrintsWhatFitsUnlessItTraversesAllData) {
   struct Case {
     bool TraverseAllData;

@@ -19,9 +19,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Trees built in code, for what a feed cannot deliver: refused names, items without
-// descriptions, the open calls of one reduction. Checks of feed-built trees are in
-// file_check_feed_test.cpp.
+// Trees built in code, for what a feed cannot deliver: refused names, incomplete items,
+// descriptions compared directly, the update's own folders inside an installed folder, the
+// open calls of one reduction. Checks of feed-built trees are in file_check_feed_test.cpp.
 class ProgramCheckerTest : public CheckConfigTest {
  protected:
   void SetUp() override {
