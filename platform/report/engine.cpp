@@ -66,6 +66,8 @@ struct Strip {
   std::vector<Flow> Flows;
   // Positions where the page numbering starts again (with the page that holds them).
   std::vector<Micro> PageResets;
+  // Flows in the page's columns (detail and group bands of a report with columns).
+  bool Columnar = false;
 };
 
 void OffsetItem(ArchiveItem& aItem, Micro aDx, Micro aDy) {
@@ -199,9 +201,16 @@ class Engine {
 
   void Print(ArchiveDevice& aDevice) {
     const PageSetup& setup = fReport.PrinterSetup;
-    if (setup.Columns > 1)
-      throw std::runtime_error("report engine: layouts with more than one column are not supported");
-    fWidth = setup.UsableWidth();
+    fColumns = std::max(1, setup.Columns);
+    fWidth = fColumns > 1 ? setup.PageWidth() - setup.MarginLeft - setup.MarginRight : setup.UsableWidth();
+    if (fColumns > 1) {
+      fColumnSpacing = setup.ColumnSpacing;
+      const bool spacingFits = fColumnSpacing >= 0 && fColumnSpacing < fWidth;
+      fColumnWidth = spacingFits && fColumns <= fWidth ? setup.UsableWidth() : 0;
+      if (fColumnWidth <= 0 || fColumnWidth > fWidth ||
+          fColumns > (fWidth + fColumnSpacing) / (fColumnWidth + fColumnSpacing))
+        throw std::runtime_error("report engine: the columns do not fit between the margins");
+    }
     fReport.fPageNo = 0;
     fReport.fPageCount = 0;
 
@@ -214,7 +223,16 @@ class Engine {
     if (fContentBottom - fContentTop < FromMillimetres(5)) {
       throw std::runtime_error("report engine: header and footer leave no room on the page");
     }
-    Pour(LayoutReportBody(fReport, fWidth));
+    if (fColumns > 1) {
+      std::vector<Strip> sections;
+      LayoutReportBody(fReport, fWidth, &sections);
+      for (Strip& section : sections) {
+        BeginSection(section.Columnar);
+        Pour(std::move(section));
+      }
+    } else {
+      Pour(LayoutReportBody(fReport, fWidth));
+    }
     if (fPages.empty())
       fPages.emplace_back();
 
@@ -246,9 +264,17 @@ class Engine {
  private:
   // ---- pass one: strips -------------------------------------------------------
 
-  Strip LayoutReportBody(Report& aReport, Micro aWidth) {
+  // With `aSections`, the body is handed out there as a run of strips, a new one
+  // wherever the bands change between full width and columns; the result is empty.
+  Strip LayoutReportBody(Report& aReport, Micro aWidth, std::vector<Strip>* aSections = nullptr) {
     Strip body;
-    auto append = [&body](Strip&& aStrip) {
+    auto append = [&body, aSections](Strip&& aStrip) {
+      if (aSections && aStrip.Columnar != body.Columnar) {
+        if (body.Height > 0 || !body.Fragments.empty() || !body.Breaks.empty())
+          aSections->push_back(std::move(body));
+        body = Strip{};
+        body.Columnar = aStrip.Columnar;
+      }
       const Micro top = body.Height;
       const Micro height = aStrip.Height;
       AppendStrip(body, std::move(aStrip), 0, top);
@@ -327,6 +353,10 @@ class Engine {
       fTraversing.pop_back();
       if (shared)
         pipeline->SetRecordIndex(sharedRecord);
+    }
+    if (aSections) {
+      aSections->push_back(std::move(body));
+      return {};
     }
     return body;
   }
@@ -428,8 +458,18 @@ class Engine {
     return sub && sub->DrillDownComponent && !sub->ExpandAll;
   }
 
+  // Detail and group bands of the printed report flow in its columns, if it has any.
+  bool InColumns(const Band& aBand) const {
+    const BandType type = aBand.Type();
+    return fColumns > 1 && &aBand.GetReport() == &fReport &&
+           (type == BandType::btDetail || type == BandType::btGroupHeader || type == BandType::btGroupFooter);
+  }
+
   Strip LayoutBand(Band& aBand, Micro aWidth) {
     Strip strip;
+    strip.Columnar = InColumns(aBand);
+    if (strip.Columnar)
+      aWidth = fColumnWidth;
     if (!aBand.Visible)
       return strip;
     if (aBand.BeforePrint)
@@ -487,6 +527,12 @@ class Engine {
         texts.emplace(component, std::move(block));
       } else if (auto* sub = dynamic_cast<SubReport*>(component)) {
         Report* child = sub->GetReport();
+        if (child && !sub->ParentPrinterSetup && child->PrinterSetup.Columns > 1) {
+          // Its columns would have to break at page positions unknown while its band
+          // is measured; it shares its parent's columns only.
+          throw std::runtime_error("report engine: sub-report " + sub->Name +
+                                   " has columns of its own; only the printed report's columns are supported");
+        }
         if (sub->OnPrint)
           sub->OnPrint(*sub);
         Strip body;
@@ -741,10 +787,43 @@ class Engine {
 
   // ---- pagination --------------------------------------------------------------
 
+  // Overflow moves on to the next column of the page while there is one; a forced
+  // break (page break, section) always starts a new page.
   void NewPage() {
+    if (fInColumns && !fPendingPage && !fPages.empty() && fColumn + 1 < fColumns) {
+      fColumnsBottom = std::max(fColumnsBottom, fY);
+      ++fColumn;
+      fX = fColumn * (fColumnWidth + fColumnSpacing);
+      fY = fColumnTop;
+      fPageHasContent = false;
+      return;
+    }
     fPages.emplace_back();
     fY = fContentTop;
     fPageHasContent = false;
+    fPendingPage = false;
+    fColumn = 0;
+    fX = 0;
+    fColumnTop = fColumnsBottom = fContentTop;
+  }
+
+  // Something is printed on the page (in any column).
+  bool PageInUse() const { return fPageHasContent || fColumn > 0; }
+
+  // Switches between full-width bands and columns. The columns start below what the
+  // page already holds; a full-width band starts below the lowest column.
+  void BeginSection(bool aColumnar) {
+    if (aColumnar == fInColumns)
+      return;
+    if (aColumnar) {
+      fColumnTop = fColumnsBottom = fY;
+    } else {
+      fY = std::max(fY, fColumnsBottom);
+      fPageHasContent = PageInUse();
+      fColumn = 0;
+      fX = 0;
+    }
+    fInColumns = aColumnar;
   }
 
   // Lowest position <= aLimit at which the strip may be cut below aOffset (between
@@ -837,8 +916,8 @@ class Engine {
       // A break at the current position ends a page that already has content.
       while (nextBreak < aStrip.Breaks.size() && aStrip.Breaks[nextBreak] <= offset) {
         ++nextBreak;
-        if (fPageHasContent) {
-          fPendingBreak = true;
+        if (PageInUse()) {
+          fPendingBreak = fPendingPage = true;
           startPage();
         }
       }
@@ -862,7 +941,9 @@ class Engine {
       } else {
         cut = FindCut(aStrip, offset, limit);
         if (cut <= offset) {
-          if (fPageHasContent) {
+          // In a column below full-width bands, a block that does not fit moves on
+          // too: the next page offers the column's full height.
+          if (fPageHasContent || (fInColumns && fY > fContentTop)) {
             fPendingBreak = true;
             continue;
           }
@@ -915,6 +996,7 @@ class Engine {
         ++nextBreak;
       if (atBreak || !(offset >= aStrip.Height && allDone())) {
         fPendingBreak = true;
+        fPendingPage = atBreak;
         if (!reprints.empty()) {
           startPage();
           for (const Fragment& fragment : reprints)
@@ -929,7 +1011,7 @@ class Engine {
     moved.Top += aDy;
     moved.Bottom += aDy;
     for (auto& item : moved.Items)
-      OffsetItem(item, 0, aDy);
+      OffsetItem(item, fX, aDy);
     fPages.back().push_back(std::move(moved));
     fPageHasContent = true;
   }
@@ -981,6 +1063,17 @@ class Engine {
   Micro fY = 0;
   bool fPageHasContent = false;
   bool fPendingBreak = false;
+  // Columns: count, geometry, and where the current page's columns stand. `fX` is
+  // the current column's offset from the left margin.
+  int fColumns = 1;
+  Micro fColumnWidth = 0;
+  Micro fColumnSpacing = 0;
+  bool fInColumns = false;
+  bool fPendingPage = false;
+  int fColumn = 0;
+  Micro fX = 0;
+  Micro fColumnTop = 0;
+  Micro fColumnsBottom = 0;
   std::vector<std::vector<Fragment>> fPages;
   // Pages (by index) on which the page numbering starts again.
   std::vector<std::size_t> fPageSetStarts;

@@ -400,6 +400,7 @@ Json SaveReport(const Report& aReport) {
                            {"MarginRight", Mm(p.MarginRight)},
                            {"Columns", p.Columns},
                            {"ColumnWidth", Mm(p.ColumnWidth)},
+                           {"ColumnSpacing", Mm(p.ColumnSpacing)},
                            {"PrinterName", p.PrinterName},
                            {"DocumentName", p.DocumentName}};
   Json bands = Json::array();
@@ -439,9 +440,10 @@ void LoadReport(Report& aReport, const Json& aJson) {
     p.MarginRight = ReadMm(s, "MarginRight", p.MarginRight);
     Read(s, "Columns", p.Columns);
     p.ColumnWidth = ReadMm(s, "ColumnWidth", 0);
+    p.ColumnSpacing = ReadMm(s, "ColumnSpacing", 0);
     Read(s, "PrinterName", p.PrinterName);
     Read(s, "DocumentName", p.DocumentName);
-    if (p.PaperWidth <= 0 || p.PaperHeight <= 0 || p.Columns < 1)
+    if (p.PaperWidth <= 0 || p.PaperHeight <= 0 || p.Columns < 1 || p.ColumnSpacing < 0)
       throw std::runtime_error("bad page set-up");
   }
   PendingLinks links;

@@ -105,7 +105,12 @@ void Band::RemoveObject(Component& aComponent) {
 }
 
 Micro PageSetup::UsableWidth() const {
-  return ColumnWidth > 0 ? ColumnWidth : PageWidth() - MarginLeft - MarginRight;
+  if (ColumnWidth > 0)
+    return ColumnWidth;
+  const Micro between = PageWidth() - MarginLeft - MarginRight;
+  if (Columns <= 1)
+    return between;
+  return (between - (Columns - 1) * ColumnSpacing) / Columns;
 }
 
 Report::Report() = default;

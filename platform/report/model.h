@@ -331,13 +331,18 @@ struct PageSetup {
   Micro MarginBottom = 15000;
   Micro MarginLeft = 22000;
   Micro MarginRight = 20000;
+  // Detail and group bands flow down column 1, then column 2, ...; title, summary,
+  // page header and page footer span the width between the margins.
   int Columns = 1;
-  Micro ColumnWidth = 0;  // 0: paper width minus margins
+  // 0: the width between the margins, less the spacing, shared by the columns.
+  Micro ColumnWidth = 0;
+  Micro ColumnSpacing = 0;  // gap between neighbouring columns
   std::string PrinterName = "Default";
   std::string DocumentName = "Report";
 
   Micro PageWidth() const { return PageOrientation == Orientation::poPortrait ? PaperWidth : PaperHeight; }
   Micro PageHeight() const { return PageOrientation == Orientation::poPortrait ? PaperHeight : PaperWidth; }
+  // Width of one column (ColumnWidth, or the automatic share when it is 0).
   Micro UsableWidth() const;
 };
 
@@ -401,7 +406,7 @@ class Report {
 
   // Lays the report out and hands the pages to `aDevice`. Measures all text with
   // `aMeasurer`. Throws std::runtime_error for what it cannot print (a device error,
-  // more than one column).
+  // columns wider than the page, a sub-report with columns of its own).
   void PrintToDevice(ArchiveDevice& aDevice, ITextMeasurer& aMeasurer);
 
   // While the second pass prints a page: its number (from 1) and the page count;

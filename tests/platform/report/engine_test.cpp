@@ -713,6 +713,7 @@ TEST(ReportEngine, RefusesWhatItCannotPrint) {
   Report report;
   report.CreateBand(BandType::btDetail);
   report.PrinterSetup.Columns = 2;
+  report.PrinterSetup.ColumnWidth = 100000;  // two do not fit into 168 mm
   TFakeTextMeasurer measurer;
   TMemoryArchiveDevice device;
   EXPECT_THROW(report.PrintToDevice(device, measurer), std::runtime_error);

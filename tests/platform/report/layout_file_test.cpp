@@ -15,6 +15,8 @@ void BuildEverything(Report& aReport) {
   SmallPage(aReport);
   aReport.Name = "Sample";
   aReport.PrinterSetup.DocumentName = "Bericht";
+  aReport.PrinterSetup.Columns = 2;
+  aReport.PrinterSetup.ColumnSpacing = 4000;
   Band& title = aReport.CreateBand(BandType::btTitle);
   title.Height = 8000;
   Label& heading = aReport.Create<Label>(title, "Heading");
@@ -173,6 +175,8 @@ TEST(ReportTemplate, MalformedDocumentsAreRefusedAndLeaveTheReportEmpty) {
       {"bad colour", replaced("\"#204080\"", "\"blue\"")},
       {"wrong type", replaced("\"Stretch\": true", "\"Stretch\": \"yes\"")},
       {"bad picture", replaced("\"Picture\": \"AQID\"", "\"Picture\": \"**\"")},
+      {"no column", replaced("\"Columns\": 2", "\"Columns\": 0")},
+      {"negative column spacing", replaced("\"ColumnSpacing\": 4.0", "\"ColumnSpacing\": -4.0")},
   };
   for (const auto& [what, text] : cases) {
     Report report;
