@@ -361,10 +361,14 @@ bool TCalcStreamCRC::DoCalculate() {
 }
 
 bool TCalcStreamCRC::GetFileCrc(const std::string& aFileName, std::uint32_t& aCrc) {
+  return GetFileCrcAt(AT_FDCWD, aFileName, aCrc);
+}
+
+bool TCalcStreamCRC::GetFileCrcAt(int aFolder, const std::string& aName, std::uint32_t& aCrc) {
   aCrc = StartValue;
   // Opened without blocking, so that a named pipe in place of the file cannot hang the
   // check; only a regular file has a checksum.
-  const int file = ::open(aFileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int file = ::openat(aFolder, aName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (file < 0)
     return false;
   struct TClose {
