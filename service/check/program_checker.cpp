@@ -1,7 +1,9 @@
 #include "service/check/program_checker.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -89,6 +91,32 @@ bool HoldsFolder(const std::string& aPath, const std::string& aKept) {
 bool IsSymbolicLink(const std::string& aPath) {
   struct stat st {};
   return ::lstat(aPath.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+// A folder held open while its files are checked: they are looked up by name in it, which
+// spares the walk along the whole path for every file and keeps them in the folder that was
+// checked, even if a link takes its place meanwhile. Fd() is AT_FDCWD when the folder could
+// not be opened; the files then go by their full path.
+class TOpenFolder {
+ public:
+  TOpenFolder(const std::string& aPath, bool aFollowLink)
+      : fFd(::open(aPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC | (aFollowLink ? 0 : O_NOFOLLOW))) {}
+  ~TOpenFolder() {
+    if (fFd >= 0) {
+      ::close(fFd);
+    }
+  }
+  TOpenFolder(const TOpenFolder&) = delete;
+  TOpenFolder& operator=(const TOpenFolder&) = delete;
+  int Fd() const { return fFd >= 0 ? fFd : AT_FDCWD; }
+
+ private:
+  int fFd;
+};
+
+// The status of a file given by folder and name, or by aPath where no folder is open.
+bool StatAt(int aFolder, const std::string& aName, const std::string& aPath, struct stat& aStat) {
+  return aFolder == AT_FDCWD ? ::stat(aPath.c_str(), &aStat) == 0 : ::fstatat(aFolder, aName.c_str(), &aStat, 0) == 0;
 }
 
 }  // namespace
@@ -313,8 +341,11 @@ bool TProgramCollectionChecker::Reduce_MainItem(TMainStructItem& aItem) {
     Log("\tInstall folder doesn't exist: " + inst.FTarget);
     return false;
   }
+  // The install folder itself may be a link (a special folder placed elsewhere).
+  const TOpenFolder folder(inst.FTarget, true);
   TDirContext context;
   context.Target = inst.FTarget;
+  context.Folder = folder.Fd();
   context.Sync = aItem.Dir()->FSync;
   context.MainUrl = TUpdateUtils::GetUrl(fCollection.fMainUrl, aItem.FName, false);
   Log("\tMainUrl: " + context.MainUrl);
@@ -347,15 +378,15 @@ bool TProgramCollectionChecker::Reduce_DirInfo(TDirInfo& aDir, const TDirContext
         Log("\tTProgramCollection.Reduce_DirInfo: CancelReduce");
         return false;
       }
+      // A failed item is never removed, so its name is still there for the log line.
       TStructItem& child = items.Items(i);
-      const std::string name = child.FName;
       if (child.FIsDirectory) {
         if (!proxyPass && !Reduce_DirItem(child, aContext)) {
-          Log("\tTProgramCollection.Reduce_DirInfo: Reduce_DirItem failed: " + name);
+          Log("\tTProgramCollection.Reduce_DirInfo: Reduce_DirItem failed: " + child.FName);
           return false;
         }
       } else if (!Reduce_FileItem(child, proxyPass, aContext)) {
-        Log("\tTProgramCollection.Reduce_DirInfo: Reduce_FileItem failed: " + name);
+        Log("\tTProgramCollection.Reduce_DirInfo: Reduce_FileItem failed: " + child.FName);
         return false;
       }
     }
@@ -397,6 +428,8 @@ bool TProgramCollectionChecker::Reduce_DirItem(TStructItem& aItem, const TDirCon
   if (aItem.Dir() == nullptr) {
     return true;
   }
+  const TOpenFolder folder(target, false);
+  context.Folder = folder.Fd();
   context.Sync = aContext.Sync || aItem.Dir()->FSync;
   if (!Reduce_DirInfo(*aItem.Dir(), context)) {
     Log("\tTProgramCollection.Reduce_DirItem: Reduce_DirInfo failed: " + aItem.FName);
@@ -428,8 +461,10 @@ bool TProgramCollectionChecker::Reduce_FileItem(TStructItem& aItem, bool aProxyP
     return false;
   }
   struct stat st {};
-  const bool exists = ::stat(inst.FTarget.c_str(), &st) == 0;
-  info->FToDownload = !exists || ShouldDownload(inst.FTarget, st, *info, EffectiveMode(info->FCompareMode));
+  const bool exists = StatAt(aContext.Folder, aItem.FName, inst.FTarget, st);
+  info->FToDownload =
+      !exists || ShouldDownload(inst.FTarget, st, *info, EffectiveMode(info->FCompareMode), aContext.Folder,
+                                aContext.Folder == AT_FDCWD ? inst.FTarget : aItem.FName);
   if (info->FToDownload) {
     if (IsFileAlreadyDownloaded(aItem)) {
       info->FToDownload = false;
@@ -455,18 +490,19 @@ bool TProgramCollectionChecker::ShouldFileBeDownloaded(const std::string& aPath,
     st = {};
     st.st_size = -1;
   }
-  return ShouldDownload(aPath, st, aInfo, aMode);
+  return ShouldDownload(aPath, st, aInfo, aMode, AT_FDCWD, aPath);
 }
 
 bool TProgramCollectionChecker::ShouldDownload(const std::string& aPath, const struct stat& aStat,
-                                               const TFileInfo& aInfo, TFileCompareMode aMode) const {
+                                               const TFileInfo& aInfo, TFileCompareMode aMode, int aFolder,
+                                               const std::string& aName) const {
   try {
     const auto byChecksum = [&] {
       if (aStat.st_size != aInfo.FSize) {
         return true;
       }
       std::uint32_t crc = 0;
-      if (fCollection.fCrc == nullptr || !fCollection.fCrc->GetFileCrc(aPath, crc)) {
+      if (fCollection.fCrc == nullptr || !fCollection.fCrc->GetFileCrcAt(aFolder, aName, crc)) {
         return true;
       }
       return crc != static_cast<std::uint32_t>(aInfo.FCrc);
@@ -497,7 +533,8 @@ bool TProgramCollectionChecker::ShouldDownload(const std::string& aPath, const s
         if (::stat(target.c_str(), &st) != 0) {
           return true;  // without its ".version" file the proxied file cannot count as current
         }
-        return ShouldDownload(target, st, *sibling->FileInfo(), EffectiveMode(sibling->FileInfo()->FCompareMode));
+        return ShouldDownload(target, st, *sibling->FileInfo(), EffectiveMode(sibling->FileInfo()->FCompareMode),
+                              AT_FDCWD, target);
       }
       case fcmDate: {
         const std::int32_t installed = DateTimeToFileDate(Platform::TDateTime::FromTimespec(aStat.st_mtim));

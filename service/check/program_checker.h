@@ -16,11 +16,13 @@
 // Paths: every install target and download path is the resolved special folder (or the
 // download folder) plus item names that TStructItem::BuildPath accepts as one plain path
 // element; a folder on disk that is a symbolic link is refused. A refused name fails its
-// item with a log line, and with it the reduction.
+// item with a log line, and with it the reduction. While a folder is reduced it is held
+// open and its files are looked up by name in it (fstatat, openat).
 //
 // Errors: Boolean results and result codes, with log lines; exceptions inside the
 // comparisons are logged with the file and compare mode and raised again.
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -82,6 +84,7 @@ class TProgramCollectionChecker {
  private:
   struct TDirContext {
     std::string Target;       // install folder, ending with "/"
+    int Folder = AT_FDCWD;    // the install folder, open; AT_FDCWD: files go by their path
     bool Sync = false;        // inside a synchronised folder
     std::string MainUrl;      // URL of the top-level item, ending with "/"
     std::string DownloadDir;  // download folder, ending with "/"
@@ -104,9 +107,10 @@ class TProgramCollectionChecker {
   bool CollectDir(TStructCollection& aItems);
   bool CollectFile(TStructItem& aItem);
 
-  // aStat: the installed file's status (it exists).
+  // aStat: the installed file's status (it exists). aFolder, aName: the same file in an open
+  // folder (AT_FDCWD and aPath when there is none).
   bool ShouldDownload(const std::string& aPath, const struct stat& aStat, const TFileInfo& aInfo,
-                      TFileCompareMode aMode) const;
+                      TFileCompareMode aMode, int aFolder, const std::string& aName) const;
   bool IsFileAlreadyDownloaded(const TStructItem& aItem);
   std::int32_t GetPackedFileInfo(const TStructItem* aItem, TZPackedFileInfo* aHeader);
 

@@ -89,6 +89,21 @@ __attribute__((target("pclmul,sse2"))) inline __m128i FoldStep(__m128i aValue, _
   return _mm_xor_si128(_mm_xor_si128(low, high), aNext);
 }
 
+// The end of a fold: the remaining 16-byte blocks are folded into aValue (constants of
+// the distance 128 bits), then its 128 bits go through the byte-wise table.
+__attribute__((target("pclmul,sse2"))) std::uint32_t FinishFold(const std::array<std::uint32_t, 256>& aTable,
+                                                                __m128i aK128, __m128i aValue,
+                                                                const unsigned char*& aData, std::size_t& aSize) {
+  for (; aSize >= 16; aData += 16, aSize -= 16)
+    aValue = FoldStep(aValue, aK128, Load128(aData));
+  alignas(16) unsigned char rest[16];
+  _mm_store_si128(reinterpret_cast<__m128i*>(rest), aValue);
+  std::uint32_t crc = 0;
+  for (unsigned char b : rest)
+    crc = aTable[(crc ^ b) & 0xFF] ^ (crc >> 8);
+  return crc;
+}
+
 // Folds 64-byte blocks with carry-less multiplication until fewer than 16 bytes remain,
 // then reduces the 128-bit remainder with the byte-wise table (the remainder, taken as a
 // message of its own with register 0, has the same checksum as everything folded into
@@ -113,15 +128,7 @@ __attribute__((target("pclmul,sse2"))) std::uint32_t Fold(const std::array<std::
   x1 = FoldStep(x1, k3k4, x2);
   x1 = FoldStep(x1, k3k4, x3);
   x1 = FoldStep(x1, k3k4, x4);
-  for (; aSize >= 16; aData += 16, aSize -= 16)
-    x1 = FoldStep(x1, k3k4, Load128(aData));
-
-  alignas(16) unsigned char rest[16];
-  _mm_store_si128(reinterpret_cast<__m128i*>(rest), x1);
-  std::uint32_t crc = 0;
-  for (unsigned char b : rest)
-    crc = aTable[(crc ^ b) & 0xFF] ^ (crc >> 8);
-  return crc;
+  return FinishFold(aTable, k3k4, x1, aData, aSize);
 }
 
 #define QV_CRC_WIDE_TARGET "avx512f,vpclmulqdq,pclmul,sse2"
@@ -173,15 +180,7 @@ __attribute__((target(QV_CRC_WIDE_TARGET))) std::uint32_t FoldWide(const std::ar
   x = FoldStep(x, k128, Load128(lanes + 16));
   x = FoldStep(x, k128, Load128(lanes + 32));
   x = FoldStep(x, k128, Load128(lanes + 48));
-  for (; aSize >= 16; aData += 16, aSize -= 16)
-    x = FoldStep(x, k128, Load128(aData));
-
-  alignas(16) unsigned char rest[16];
-  _mm_store_si128(reinterpret_cast<__m128i*>(rest), x);
-  std::uint32_t crc = 0;
-  for (unsigned char b : rest)
-    crc = aTable[(crc ^ b) & 0xFF] ^ (crc >> 8);
-  return crc;
+  return FinishFold(aTable, k128, x, aData, aSize);
 }
 
 #endif
@@ -361,10 +360,14 @@ bool TCalcStreamCRC::DoCalculate() {
 }
 
 bool TCalcStreamCRC::GetFileCrc(const std::string& aFileName, std::uint32_t& aCrc) {
+  return GetFileCrcAt(AT_FDCWD, aFileName, aCrc);
+}
+
+bool TCalcStreamCRC::GetFileCrcAt(int aFolder, const std::string& aName, std::uint32_t& aCrc) {
   aCrc = StartValue;
   // Opened without blocking, so that a named pipe in place of the file cannot hang the
   // check; only a regular file has a checksum.
-  const int file = ::open(aFileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int file = ::openat(aFolder, aName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (file < 0)
     return false;
   struct TClose {

@@ -58,6 +58,8 @@ class TCalcStreamCRC {
   // aCrc := StartValue, then the checksum of the whole file. False when the file does not
   // exist or cannot be read (aCrc then holds StartValue or a partial value).
   bool GetFileCrc(const std::string& aFileName, std::uint32_t& aCrc);
+  // The same for aName in the open folder aFolder (AT_FDCWD: aName is a path of its own).
+  bool GetFileCrcAt(int aFolder, const std::string& aName, std::uint32_t& aCrc);
 
   // Feeds a buffer into the register (the bulk path of Calculate).
   void Update(const void* aData, std::size_t aSize);

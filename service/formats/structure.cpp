@@ -28,6 +28,20 @@ std::string IncludeTrailingDelimiter(std::string aPath) {
   return aPath;
 }
 
+// aFolder with a trailing delimiter, then aName, built in place in aPath (one allocation at
+// most: the check builds two paths for every installed file).
+void JoinPath(const std::string& aFolder, const std::string& aName, std::string& aPath) {
+  const bool delimiter = !aFolder.empty() && IsDelimiter(aFolder.back());
+  std::string path;
+  path.reserve(aFolder.size() + 1 + aName.size());
+  path.append(aFolder);
+  if (!delimiter) {
+    path += '/';
+  }
+  path.append(aName);
+  aPath = std::move(path);
+}
+
 // The last folder name: the path without a trailing delimiter, then the text after the
 // last delimiter. Install paths in feed data may be Windows paths, so "\" counts too.
 std::string LastFolderName(std::string_view aPath) {
@@ -255,7 +269,7 @@ bool TFileInfo::BuildPackedPath(const std::string& aFolder, std::string& aPath) 
   if (RefuseUnsafe("package name", FPackedName)) {
     return false;
   }
-  aPath = IncludeTrailingDelimiter(aFolder) + FPackedName;
+  JoinPath(aFolder, FPackedName, aPath);
   return true;
 }
 
@@ -375,7 +389,7 @@ bool TStructItem::BuildPath(const std::string& aFolder, std::string& aPath) cons
   if (RefuseUnsafe("item name", FName)) {
     return false;
   }
-  aPath = IncludeTrailingDelimiter(aFolder) + FName;
+  JoinPath(aFolder, FName, aPath);
   return true;
 }
 
@@ -411,7 +425,9 @@ TStructItem& TStructCollection::AddToList(std::unique_ptr<TStructItem> aItem) {
 }
 
 std::size_t TStructCollection::IndexOf(const TStructItem& aItem) const {
-  for (std::size_t i = 0; i < FItems.size(); ++i) {
+  // From the end: the check walks collections backwards and removes the item it is at, so
+  // this finds it at once instead of after every item before it.
+  for (std::size_t i = FItems.size(); i-- > 0;) {
     if (FItems[i].get() == &aItem) {
       return i;
     }

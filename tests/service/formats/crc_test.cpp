@@ -1,5 +1,6 @@
 #include "service/formats/crc.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -149,6 +150,14 @@ TEST(CalcStreamCRC, DetachingTheStreamKeepsTheResult) {
   EXPECT_EQ(seen, (std::vector<int>{0, 33, 67, 100, 100}));
   EXPECT_FALSE(crc.GetFileCrc(path.parent_path().string(), value)) << "a folder has no checksum";
   EXPECT_EQ(value, TCalcStreamCRC::StartValue);
+
+  // By name in an open folder.
+  const int folder = ::open(path.parent_path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(folder, 0);
+  EXPECT_TRUE(crc.GetFileCrcAt(folder, path.filename().string(), value));
+  EXPECT_EQ(value, BitwiseCrc(data));
+  EXPECT_FALSE(crc.GetFileCrcAt(folder, "missing", value));
+  ::close(folder);
   fs::remove(path);
 }
 
