@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <map>
 #include <stdexcept>
+#include <utility>
 
 #include "platform/report/archive.h"
 #include "platform/report/model.h"
@@ -810,6 +811,9 @@ class Engine {
   // Something is printed on the page (in any column).
   bool PageInUse() const { return fPageHasContent || fColumn > 0; }
 
+  // Top of the area the content flows down: the current column's, or the content's.
+  Micro AreaTop() const { return fInColumns ? fColumnTop : fContentTop; }
+
   // Switches between full-width bands and columns. The columns start below what the
   // page already holds; a full-width band starts below the lowest column.
   void BeginSection(bool aColumnar) {
@@ -868,7 +872,7 @@ class Engine {
         continue;
       Micro stop = limit;
       if (flow.StopPosition > 0) {
-        const Micro bandTop = flow.BandTop >= aPageStart ? fY - aOffset + flow.BandTop : fContentTop;
+        const Micro bandTop = flow.BandTop >= aPageStart ? fY - aOffset + flow.BandTop : AreaTop();
         stop = std::min(stop, aOffset + (bandTop + flow.StopPosition - fY));
       }
       if (flow.PageExtent > 0)
@@ -881,14 +885,14 @@ class Engine {
     return limit;
   }
 
-  // On a new page, flows that continue there resume at their overflow offset, when
-  // that leaves room.
+  // On a new page or column, flows that continue there resume at their overflow
+  // offset, when that leaves room.
   void ContinueFlows(const Strip& aStrip, Micro aOffset) {
+    const Micro top = AreaTop();
     for (const Flow& flow : aStrip.Flows) {
       const bool continues = flow.BandTop < aOffset && flow.From <= aOffset && aOffset < flow.To;
-      if (continues && flow.OverFlowOffset > 0 &&
-          fContentTop + flow.OverFlowOffset <= fContentBottom - FromMillimetres(5)) {
-        fY = std::max(fY, fContentTop + flow.OverFlowOffset);
+      if (continues && flow.OverFlowOffset > 0 && top + flow.OverFlowOffset <= fContentBottom - FromMillimetres(5)) {
+        fY = std::max(fY, top + flow.OverFlowOffset);
       }
     }
   }
@@ -903,10 +907,12 @@ class Engine {
     std::size_t nextReset = 0;
     bool resetPending = false;
     Micro pageStart = offset;
+    // Whatever starts a new area, a page or the next column, starts the flows and
+    // stop positions afresh.
     auto startPage = [&] {
-      const std::size_t pages = fPages.size();
+      const std::pair area(fPages.size(), fColumn);
       EnsurePage();
-      if (fPages.size() != pages) {
+      if (std::pair(fPages.size(), fColumn) != area) {
         pageStart = offset;
         ContinueFlows(aStrip, offset);
       }

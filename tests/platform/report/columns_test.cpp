@@ -27,6 +27,64 @@ Label& AddLabel(Report& aReport, Band& aBand, const std::string& aCaption, Micro
   return label;
 }
 
+// Lines "<prefix>1" ... "<prefix>n" as one text.
+std::string Joined(const std::string& aPrefix, int aCount) {
+  std::string text;
+  for (const std::string& line : Numbers(aPrefix, aCount))
+    text += (text.empty() ? "" : "\n") + line;
+  return text;
+}
+
+// A stretching memo of 80 mm in a dynamic band.
+Memo& AddMemo(Report& aReport, Band& aBand, const std::string& aName, const std::string& aText) {
+  Memo& memo = aReport.Create<Memo>(aBand, aName);
+  memo.SetText(aText);
+  memo.Width = 80000;
+  memo.Height = kLine;
+  memo.Stretch = true;
+  return memo;
+}
+
+// A sub-report whose child report has one dynamic detail band, for the caller to fill.
+SubReport& AddSubReport(Report& aReport, Band& aBand, const std::string& aName) {
+  SubReport& sub = aReport.Create<SubReport>(aBand, aName);
+  Report& child = sub.CreateReport(&aReport);
+  child.CreateBand(BandType::btDetail).PrintHeightDynamic = true;
+  return sub;
+}
+
+// Two columns of 88 mm, 4 mm apart, optionally below a title; the second column
+// starts at 102 mm on the page.
+const Micro kSecond = 10000 + 88000 + 4000;
+
+void TwoColumns(Report& aReport, Micro aTitleHeight) {
+  SmallPage(aReport);
+  aReport.PrinterSetup.Columns = 2;
+  aReport.PrinterSetup.ColumnSpacing = 4000;
+  if (aTitleHeight > 0) {
+    Band& title = aReport.CreateBand(BandType::btTitle);
+    title.Height = aTitleHeight;
+    AddLabel(aReport, title, "Titel", 180000);
+  }
+}
+
+struct Where {
+  std::string Text;
+  int Page;
+  Micro X;
+  Micro Top;
+};
+
+void ExpectPlaced(const ArchiveDocument& aDocument, const std::vector<Where>& aExpected) {
+  for (const Where& where : aExpected) {
+    SCOPED_TRACE(where.Text);
+    const auto [page, text] = FindText(aDocument, where.Text);
+    EXPECT_EQ(page, where.Page);
+    EXPECT_EQ(text.X, where.X);
+    EXPECT_EQ(text.Top, where.Top);
+  }
+}
+
 // Page header, footer, title and summary span the page; one-line detail rows flow
 // down the columns: 14 fit below the title on page 1, 16 on every further page.
 TEST(ReportColumns, DetailBandsFlowDownTheColumnsThenOntoTheNextPage) {
@@ -316,6 +374,71 @@ TEST(ReportColumns, SubReportsAndPageBreaksInColumns) {
     ADD_FAILURE() << "printed";
   } catch (const std::runtime_error& error) {
     EXPECT_NE(std::string(error.what()).find("SubReport_A"), std::string::npos) << error.what();
+  }
+}
+
+// A sub-report in a column band stops and resumes in every column as it does on
+// every page. Below a 20 mm title the columns of page 1 start at 30 mm, those of the
+// other pages at 10 mm; the content ends at 90 mm.
+TEST(ReportColumns, StopPositionAndOverFlowOffsetApplyInEachColumn) {
+  struct Case {
+    const char* What;
+    Micro Stop;
+    Micro OverFlow;
+    std::vector<Where> Expected;
+  };
+  const std::vector<Case> cases = {
+      // 40 mm below the band's top, then below each column's top: 9 lines.
+      {"stop",
+       40000,
+       0,
+       {{"L1", 0, 10000, 30000},
+        {"L9", 0, 10000, 30000 + 8 * kLine},
+        {"L10", 0, kSecond, 30000},
+        {"L18", 0, kSecond, 30000 + 8 * kLine},
+        {"L19", 1, 10000, 10000},
+        {"L28", 1, kSecond, 10000},
+        {"L37", 2, 10000, 10000}}},
+      // 14 lines from 30 mm, then each column resumes 10 mm below its top.
+      {"overflow offset",
+       0,
+       10000,
+       {{"L14", 0, 10000, 30000 + 13 * kLine},
+        {"L15", 0, kSecond, 40000},
+        {"L25", 0, kSecond, 40000 + 10 * kLine},
+        {"L26", 1, 10000, 20000},
+        {"L41", 1, 10000, 20000 + 15 * kLine},
+        {"L42", 1, kSecond, 20000}}},
+      // Resumes 10 mm below the column's top and stops 40 mm below it: 7 lines.
+      {"both",
+       40000,
+       10000,
+       {{"L9", 0, 10000, 30000 + 8 * kLine},
+        {"L10", 0, kSecond, 40000},
+        {"L16", 0, kSecond, 40000 + 6 * kLine},
+        {"L17", 1, 10000, 20000},
+        {"L23", 1, 10000, 20000 + 6 * kLine},
+        {"L24", 1, kSecond, 20000}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    Report report;
+    TwoColumns(report, 20000);
+    Band& detail = report.CreateBand(BandType::btDetail);
+    detail.PrintHeightDynamic = true;
+    SubReport& sub = AddSubReport(report, detail, "SubReport_L");
+    sub.StopPosition = c.Stop;
+    sub.OverFlowOffset = c.OverFlow;
+    Report& child = *sub.GetReport();
+    AddMemo(child, *child.DetailBand(), "L", Joined("L", 50));
+    Label& after = AddLabel(report, detail, "Nach", 20000);
+    after.ShiftRelativeTo = &sub;
+
+    const ArchiveDocument document = Print(report);
+    ExpectPlaced(document, c.Expected);
+    // What follows the sub-report is not held back by its limits.
+    const auto [lastPage, last] = FindText(document, "L50");
+    ExpectPlaced(document, {{"Nach", lastPage, last.X, last.Top + kLine}});
   }
 }
 
