@@ -947,10 +947,14 @@ class Engine {
       } else {
         cut = FindCut(aStrip, offset, limit);
         if (cut <= offset) {
-          // In a column below full-width bands, a block that does not fit moves on
-          // too: the next page offers the column's full height.
-          if (fPageHasContent || (fInColumns && fY > fContentTop)) {
+          if (fPageHasContent) {
             fPendingBreak = true;
+            continue;
+          }
+          // An empty column below full-width bands: the next page offers the full
+          // height, the other columns of this page no more than this one.
+          if (fInColumns && fColumnTop > fContentTop) {
+            fPendingBreak = fPendingPage = true;
             continue;
           }
           // A block kept together that does not fit even on this page as it is

@@ -442,6 +442,76 @@ TEST(ReportColumns, StopPositionAndOverFlowOffsetApplyInEachColumn) {
   }
 }
 
+// A keep-together block that no column of the page can hold goes to the next page
+// (below a 30 mm title the columns of page 1 are 50 mm high); one taller than a page
+// is cut wherever a column ends, as on pages.
+TEST(ReportColumns, KeepTogetherBlockTallerThanAColumn) {
+  struct Case {
+    const char* What;
+    int Lines;
+    std::vector<Where> Expected;
+  };
+  const std::vector<Case> cases = {
+      {"shorter than a page",
+       14,
+       {{"K1", 1, 10000, 10000}, {"K14", 1, 10000, 10000 + 13 * kLine}, {"M1", 1, 10000, 10000 + 14 * kLine}}},
+      {"taller than a page",
+       25,
+       {{"K1", 0, 10000, 40000},
+        {"K11", 0, 10000, 40000 + 10 * kLine},
+        {"K12", 0, kSecond, 40000},
+        {"K22", 0, kSecond, 40000 + 10 * kLine},
+        {"K23", 1, 10000, 10000},
+        {"M1", 1, 10000, 10000 + 3 * kLine}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    TTablePipeline pipeline("DynPipe0", {{"Text", {Joined("K", c.Lines), Joined("M", 3)}}});
+    Report report;
+    TwoColumns(report, 30000);
+    report.Pipeline = &pipeline;
+    Band& detail = report.CreateBand(BandType::btDetail);
+    detail.PrintHeightDynamic = true;
+    DBMemo& memo = report.Create<DBMemo>(detail, "Text");
+    memo.DataField = "Text";
+    memo.Width = 80000;
+    memo.Height = kLine;
+    memo.Stretch = true;
+    memo.KeepTogether = true;
+
+    const ArchiveDocument document = Print(report);
+    ASSERT_EQ(document.Pages.size(), 2u);
+    ExpectPlaced(document, c.Expected);
+  }
+}
+
+// In a column a flow resumes below its overflow offset; a block kept together that
+// does not fit below it even in an empty column is cut between lines there, as on a
+// page, instead of being moved on from column to column for ever.
+TEST(ReportColumns, KeepTogetherBelowAnOverflowOffsetIsCutInAnEmptyColumn) {
+  Report report;
+  TwoColumns(report, 0);
+  Band& detail = report.CreateBand(BandType::btDetail);
+  detail.PrintHeightDynamic = true;
+  SubReport& sub = AddSubReport(report, detail, "SubReport_Outer");
+  sub.OverFlowOffset = 30000;
+  Report& child = *sub.GetReport();
+  Memo& fill = AddMemo(child, *child.DetailBand(), "Fill", Joined("F", 18));
+  Memo& block = AddMemo(child, *child.DetailBand(), "Block", Joined("K", 14));
+  block.Top = kLine;
+  block.ShiftRelativeTo = &fill;
+  block.KeepTogether = true;
+
+  const ArchiveDocument document = Print(report);
+  ASSERT_EQ(document.Pages.size(), 2u);
+  // 50 mm below the offset hold 11 of the 14 lines.
+  ExpectPlaced(document, {{"F18", 0, 10000, 10000 + 17 * kLine},
+                          {"K1", 0, kSecond, 40000},
+                          {"K11", 0, kSecond, 40000 + 10 * kLine},
+                          {"K12", 1, 10000, 40000},
+                          {"K14", 1, 10000, 40000 + 2 * kLine}});
+}
+
 TEST(ReportColumns, RefusesColumnsThatDoNotFitBetweenTheMargins) {
   struct Case {
     int Columns;
