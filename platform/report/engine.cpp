@@ -593,6 +593,10 @@ class Engine {
       contentBottom = std::max(contentBottom, entry.Top + entry.Height + component->BottomOffset);
     }
     strip.Height = dynamic ? (placed.empty() ? aBand.Height : contentBottom + aBand.BottomOffset) : aBand.Height;
+    // A band of static height prints whole, below its content its empty space too:
+    // it moves on when it does not fit, and is cut only when taller than a page.
+    if (!dynamic && strip.Height > 0)
+      strip.KeepRanges.emplace_back(0, strip.Height);
 
     // Anchors to the bottom follow a band that grew beyond its design height, or their
     // region. Components that float (ShiftRelativeTo) or take their content's height

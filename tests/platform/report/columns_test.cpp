@@ -512,6 +512,44 @@ TEST(ReportColumns, KeepTogetherBelowAnOverflowOffsetIsCutInAnEmptyColumn) {
                           {"K14", 1, 10000, 40000 + 2 * kLine}});
 }
 
+// A static band taller than its text that does not fit where the page or column
+// ends moves on whole instead of carrying its empty rest over; only a band taller
+// than a page is cut, its rest continuing at the top of the next page.
+TEST(ReportColumns, StaticBandMovesOnWholeUnlessTallerThanAPage) {
+  struct Case {
+    const char* What;
+    int Columns;
+    Micro Height;
+    std::vector<Where> Expected;
+  };
+  const std::vector<Case> cases = {
+      {"page", 1, 30000, {{"R2", 0, 10000, 40000}, {"R3", 1, 10000, 10000}, {"R4", 1, 10000, 40000}}},
+      {"column",
+       2,
+       30000,
+       {{"R2", 0, 10000, 40000}, {"R3", 0, kSecond, 10000}, {"R4", 0, kSecond, 40000}, {"R5", 1, 10000, 10000}}},
+      // 80 mm on page 1, the other 20 mm on page 2, the next band below them.
+      {"taller than a page", 1, 100000, {{"R1", 0, 10000, 10000}, {"R2", 1, 10000, 30000}, {"R3", 2, 10000, 50000}}},
+      {"taller than a column", 2, 100000, {{"R2", 0, kSecond, 30000}, {"R3", 1, 10000, 50000}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.What);
+    TTablePipeline pipeline("DynPipe0", {{"Nr", Numbers("R", 5)}});
+    Report report;
+    TwoColumns(report, 0);
+    report.PrinterSetup.Columns = c.Columns;
+    report.Pipeline = &pipeline;
+    Band& detail = report.CreateBand(BandType::btDetail);
+    detail.Height = c.Height;
+    DBText& number = report.Create<DBText>(detail, "Nr");
+    number.DataField = "Nr";
+    number.Width = 20000;
+    number.Height = kLine;
+
+    ExpectPlaced(Print(report), c.Expected);
+  }
+}
+
 TEST(ReportColumns, RefusesColumnsThatDoNotFitBetweenTheMargins) {
   struct Case {
     int Columns;
